@@ -1,0 +1,174 @@
+#pragma once
+// The OS layer: the one interface through which the rest of qarnplus reaches
+// the operating system. platform/posix/ and platform/win32/ implement it; no
+// other code includes <windows.h>, <unistd.h> or <sys/*.h>.
+//
+// Every function that can fail returns a Windows system error code (0 on
+// success), also on POSIX, where errno is translated (ErrorFromErrno).
+// Handles are the Windows HANDLE type on both platforms; on POSIX each kind of
+// handle is an opaque value owned by this layer and released only through the
+// matching Close/Release function below.
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "qarnplus/wintypes.h"
+
+namespace qarn::os {
+
+// Windows system error codes that the library stores or throws.
+enum ErrorCode : uint32_t {
+  kErrorSuccess = 0,
+  kErrorFileNotFound = 2,
+  kErrorAccessDenied = 5,
+  kErrorNotEnoughMemory = 8,
+  kErrorGenFailure = 31,
+  kErrorInvalidParameter = 87,
+  kErrorBrokenPipe = 109,
+  kErrorAlreadyExists = 183,
+  kErrorPipeBusy = 231,
+  kErrorMoreData = 234,
+  kErrorTimeout = 1460,
+};
+
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// ---- Clocks ---------------------------------------------------------------
+
+// Milliseconds since an arbitrary start, wrapping at 32 bits (GetTickCount).
+uint32_t TickCount();
+// A monotonic high-resolution counter (QueryPerformanceCounter).
+int64_t PerformanceCounter();
+
+// ---- Paths ----------------------------------------------------------------
+
+// The separator of the platform's paths: '\\' on Windows, '/' on POSIX.
+extern const char kPathSeparator;
+
+// Full path of the running executable (GetModuleFileNameA(NULL)). Returns an
+// error code; the path is zero-terminated and cut to `size` - 1 characters.
+uint32_t ExecutablePath(char* out, size_t size);
+
+// The server executable inside `folder` (already without its trailing
+// separator) for the digit suffix `digits`: "%s\qarn_svr%s.exe" on Windows,
+// "%s/qarn_svr%s" on POSIX. Returns the snprintf result.
+int FormatServerExecutable(char* out, size_t size, const char* folder, const char* digits);
+
+// ---- Namespace of object names (POSIX) ------------------------------------
+
+// QARN_NS from the environment, else the decimal process id. Windows keeps
+// the system's global names and returns "" here.
+const char* ObjectNamespace();
+
+// ---- Start event ----------------------------------------------------------
+
+enum class WaitResult { kSignalled, kTimedOut, kProcessExited, kFailed };
+
+// Creates the named auto-reset start event, not signalled.
+uint32_t EventCreate(const char* name, HANDLE* event);
+// Waits up to `timeout_ms` (kWaitForever: no limit). When `process` is not
+// NULL the wait also ends, with kProcessExited, as soon as that process ends.
+WaitResult EventWait(HANDLE event, uint32_t timeout_ms, HANDLE process);
+// Closes the event; the creator's close also removes the name.
+void EventClose(HANDLE event);
+// Server side: opens the event of that name, signals it once, closes it.
+uint32_t EventSignal(const char* name);
+
+// ---- Server process -------------------------------------------------------
+
+struct ServerLaunch {
+  const char* executable;    // server executable path
+  int option;                // the number after -l
+  const char* server_dir;    // server folder, trailing separator removed
+  const char* suffix;        // the suffix exactly as the application gave it
+  const char* app_dir;       // the application's folder
+  const char* event_name;    // start event name
+  const char* command_line;  // the Windows command-line text built from the above
+};
+
+// Starts the server: CreateProcessA(command_line) with CREATE_NO_WINDOW |
+// REALTIME_PRIORITY_CLASS on Windows; posix_spawn with the argv
+// {exe, "-l", option, server_dir, suffix, app_dir, event_name} and
+// QARN_NS=<ObjectNamespace()> added to the environment on POSIX.
+uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid);
+// True once the process has ended.
+bool ProcessHasExited(HANDLE process);
+// Releases the handle without waiting for the process. On POSIX the process
+// is reaped as soon as it ends, so it never stays a zombie.
+void ProcessClose(HANDLE process);
+// This process's id.
+uint32_t CurrentProcessId();
+
+// ---- Message pipe, client end ---------------------------------------------
+
+// One attempt to open the pipe of server `server_pid` (CreateFileA). Fails
+// with kErrorFileNotFound while it does not exist yet, kErrorPipeBusy while
+// the listener is busy; on POSIX kErrorAccessDenied when the peer is not
+// `server_pid` or not of this user.
+uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe);
+// WaitNamedPipeA: waits until the busy pipe can take a connection.
+uint32_t PipeWaitBusy(uint32_t server_pid, uint32_t timeout_ms);
+// Switches the client end to message read mode.
+uint32_t PipeSetMessageMode(HANDLE pipe);
+
+// ---- Message pipe, both ends ----------------------------------------------
+
+// Writes one whole message; a short write fails.
+uint32_t PipeWrite(HANDLE pipe, const void* data, uint32_t size);
+// Reads one message of at most `capacity` bytes into `buffer`. A longer
+// message fails with kErrorMoreData; a vanished peer with kErrorBrokenPipe.
+uint32_t PipeRead(HANDLE pipe, void* buffer, uint32_t capacity, uint32_t* length);
+void PipeClose(HANDLE pipe);
+
+// ---- Message pipe, server end ---------------------------------------------
+
+// Creates the listening pipe named after `own_pid`.
+uint32_t PipeListen(uint32_t own_pid, HANDLE* listener);
+// Waits for the one client; on POSIX a peer of another user is refused.
+uint32_t PipeAccept(HANDLE listener, HANDLE* pipe);
+// Closes the listener and removes its name.
+void PipeListenerClose(HANDLE listener);
+
+// The pipe's name for `pid`: "\\.\Pipe\<pid>" on Windows, the socket path on
+// POSIX. For messages and tests.
+int PipeName(uint32_t pid, char* out, size_t size);
+
+// ---- Shared mappings ------------------------------------------------------
+
+// CreateFileMappingA on the paging file under `block_name`; an existing
+// mapping of that name is attached unchanged.
+uint32_t MappingCreate(const char* block_name, uint32_t size, HANDLE* mapping);
+// OpenFileMappingA of an existing mapping.
+uint32_t MappingOpen(const char* block_name, HANDLE* mapping);
+// MapViewOfFile of `size` bytes from offset 0; size 0 maps the whole mapping.
+uint32_t MappingMapView(HANDLE mapping, uint32_t size, void** view);
+// UnmapViewOfFile of the view that MappingMapView gave for this mapping.
+void MappingUnmapView(HANDLE mapping, void* view);
+// CloseHandle; the last creating handle of a name in this process also
+// removes the name (POSIX).
+void MappingClose(HANDLE mapping);
+
+// ---- Settings -------------------------------------------------------------
+
+// The "Debug" value of the server settings (HKLM "SOFTWARE\TALVEX\QARN_SVR" on
+// Windows, ${QARN_CONFIG:-/etc/qarn/qarn_svr.conf} on POSIX). Returns an error
+// code when the key or value is missing or unreadable.
+uint32_t ReadDebugSetting(uint32_t* value);
+
+// ---- Fault texts ----------------------------------------------------------
+
+// LoadStringA of identifier `id` (2000 to 2020) from the library's own texts.
+// Returns the number of characters copied, 0 when there is no such text.
+int LoadFaultText(unsigned id, char* buffer, int size);
+
+// ---- Fault translation ----------------------------------------------------
+
+using Translator = void (*)(unsigned int, EXCEPTION_POINTERS*);
+
+// Installs `translator` for the calling thread (NULL removes it) and returns
+// the one that was installed before on this thread. While a translator is
+// installed, a processor fault on the thread calls it at the point of the
+// fault with the exception record and the context; the translator throws.
+Translator SetThreadTranslator(Translator translator);
+
+}  // namespace qarn::os

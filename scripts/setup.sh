@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Installs what the qarnplus builds and tests need on Debian 12 and makes sure
+# i386 programs can run. Idempotent: it checks before it changes anything and
+# says what it did.
+#
+#   scripts/setup.sh            toolchains for linux-i386 and win32-i686
+#   scripts/setup.sh --wine     also the win64-wine test toolchain and wine64
+#   scripts/setup.sh --fuzz     also clang's i386 fuzzer and sanitizer runtime
+set -euo pipefail
+
+want_wine=0
+want_fuzz=0
+for arg in "$@"; do
+  case "$arg" in
+    --wine) want_wine=1 ;;
+    --fuzz) want_fuzz=1 ;;
+    --all) want_wine=1; want_fuzz=1 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    *) echo "setup.sh: unknown option '$arg'" >&2; exit 2 ;;
+  esac
+done
+
+say() { echo "setup: $*"; }
+sudo_if() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+packages=(
+  cmake make g++ g++-multilib file pkg-config
+  libgtest-dev libbenchmark-dev:i386
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+)
+[ "$want_wine" = 1 ] && packages+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
+[ "$want_fuzz" = 1 ] && packages+=(clang-14 libclang-rt-14-dev)
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_if dpkg --add-architecture i386
+  say "added the i386 package architecture"
+  need_update=1
+else
+  need_update=0
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  say "installing: ${missing[*]}"
+  # An index of the i386 security suite can fail to download while every
+  # package we need is still available, so the status alone does not stop us.
+  sudo_if env DEBIAN_FRONTEND=noninteractive apt-get update -q || say "apt-get update reported a failure; going on"
+  sudo_if env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  for p in "${missing[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
+      || { echo "setup: package $p did not install" >&2; exit 1; }
+  done
+else
+  [ "$need_update" = 1 ] && sudo_if apt-get update -q || true
+  say "all packages already installed"
+fi
+
+# Can this kernel run an i386 program? Build a tiny one and try.
+probe_dir=$(mktemp -d)
+trap 'rm -rf "$probe_dir"' EXIT
+printf 'int main(void){return 0;}\n' > "$probe_dir/p.c"
+gcc -m32 -o "$probe_dir/p" "$probe_dir/p.c"
+if "$probe_dir/p" 2>/dev/null; then
+  say "i386 programs run on this kernel; nothing to change"
+  exit 0
+fi
+
+say "this kernel refuses i386 programs; enabling them through qemu-user-static"
+if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
+  sudo_if env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static binfmt-support
+fi
+if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+  sudo_if mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  say "mounted binfmt_misc"
+fi
+if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+  # F: the interpreter is opened now, so it also works in other mount namespaces.
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-i386:M::${magic}:${mask}:/usr/bin/qemu-i386-static:F" | sudo_if tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  say "registered /usr/bin/qemu-i386-static for i386 ELF programs"
+fi
+if "$probe_dir/p"; then
+  say "i386 programs now run through the emulator"
+else
+  echo "setup: i386 programs still do not run" >&2
+  exit 1
+fi
