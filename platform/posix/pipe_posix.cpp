@@ -1,0 +1,222 @@
+// The message pipe: a SOCK_SEQPACKET Unix socket "<dir>/pipe.<server pid>"
+// in a private per-user directory. Message boundaries come with the socket
+// type, so no read mode has to be set.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/object_names.h"
+
+namespace qarn::os {
+namespace {
+
+using posix::FdFromHandle;
+using posix::HandleFromFd;
+
+constexpr int kListenBacklog = 4;
+constexpr long kBusyPauseNs = 5 * 1000000;
+
+int FormatPipeDirectory(char* out, size_t size) {
+  const char* base = getenv("XDG_RUNTIME_DIR");
+  if (base == nullptr || base[0] == '\0') base = "/tmp";
+  return snprintf(out, size, "%s/qarn-%u", base, static_cast<unsigned>(geteuid()));
+}
+
+// The socket directory, created on first need. One that exists already is
+// used only if it is a real directory of ours that nobody else can enter.
+uint32_t EnsurePipeDirectory() {
+  char directory[sizeof(sockaddr_un::sun_path)];
+  const int length = FormatPipeDirectory(directory, sizeof directory);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof directory) return kErrorInvalidParameter;
+  struct stat status;
+  if (lstat(directory, &status) != 0) {
+    if (errno != ENOENT) return ErrorFromErrno(errno);
+    if (mkdir(directory, 0700) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
+    if (lstat(directory, &status) != 0) return ErrorFromErrno(errno);
+  }
+  if (!S_ISDIR(status.st_mode) || !posix::IsPrivateObject(status)) return kErrorAccessDenied;
+  return kErrorSuccess;
+}
+
+uint32_t PipeAddress(uint32_t pid, sockaddr_un* address) {
+  *address = sockaddr_un{};
+  address->sun_family = AF_UNIX;
+  const int length = PipeName(pid, address->sun_path, sizeof address->sun_path);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof address->sun_path) return kErrorInvalidParameter;
+  return kErrorSuccess;
+}
+
+bool PeerCredentials(int fd, ucred* credentials) {
+  socklen_t size = sizeof *credentials;
+  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, credentials, &size) == 0 && size == sizeof *credentials;
+}
+
+uint32_t CloseWith(int fd, uint32_t error) {
+  close(fd);
+  return error;
+}
+
+// connect() without blocking on a full backlog, which reports EAGAIN.
+uint32_t Connect(const sockaddr_un& address, int* fd_out) {
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return ErrorFromErrno(errno);
+  int result;
+  do {
+    result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return CloseWith(fd, ErrorFromErrno(errno));
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return CloseWith(fd, ErrorFromErrno(errno));
+  *fd_out = fd;
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+int PipeName(uint32_t pid, char* out, size_t size) {
+  char directory[sizeof(sockaddr_un::sun_path)];
+  const int length = FormatPipeDirectory(directory, sizeof directory);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof directory) return snprintf(out, size, "%s", "");
+  return snprintf(out, size, "%s/pipe.%u", directory, static_cast<unsigned>(pid));
+}
+
+uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe) {
+  if (pipe == nullptr) return kErrorInvalidParameter;
+  sockaddr_un address;
+  uint32_t error = PipeAddress(server_pid, &address);
+  if (error == kErrorSuccess) error = EnsurePipeDirectory();
+  int fd = -1;
+  if (error == kErrorSuccess) error = Connect(address, &fd);
+  if (error != kErrorSuccess) return error;
+  // Only the server we started, running as us, may be on the other end.
+  ucred peer{};
+  if (!PeerCredentials(fd, &peer) || static_cast<uint32_t>(peer.pid) != server_pid || peer.uid != geteuid()) {
+    return CloseWith(fd, kErrorAccessDenied);
+  }
+  *pipe = HandleFromFd(fd);
+  return kErrorSuccess;
+}
+
+// A Unix socket cannot be waited on for room in its backlog without taking
+// that room. So this only checks that the pipe is still there and pauses
+// briefly before the caller tries again.
+uint32_t PipeWaitBusy(uint32_t server_pid, uint32_t timeout_ms) {
+  sockaddr_un address;
+  if (const uint32_t error = PipeAddress(server_pid, &address)) return error;
+  struct stat status;
+  if (stat(address.sun_path, &status) != 0) return ErrorFromErrno(errno);
+  if (timeout_ms == 0) return kErrorSuccess;
+  const long pause_ns =
+      timeout_ms < kBusyPauseNs / 1000000 ? static_cast<long>(timeout_ms) * 1000000 : kBusyPauseNs;
+  const timespec pause{0, pause_ns};
+  nanosleep(&pause, nullptr);
+  return kErrorSuccess;
+}
+
+uint32_t PipeSetMessageMode(HANDLE pipe) {
+  return FdFromHandle(pipe) >= 0 ? kErrorSuccess : kErrorInvalidParameter;
+}
+
+uint32_t PipeWrite(HANDLE pipe, const void* data, uint32_t size) {
+  const int fd = FdFromHandle(pipe);
+  if (fd < 0 || (data == nullptr && size != 0)) return kErrorInvalidParameter;
+  ssize_t sent;
+  do {
+    sent = send(fd, data, size, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) return ErrorFromErrno(errno);
+  return static_cast<uint32_t>(sent) == size ? kErrorSuccess : kErrorGenFailure;
+}
+
+// A message longer than `capacity` fails with kErrorMoreData; its rest is
+// discarded by the socket. A zero-length read is an empty message unless the
+// peer has hung up.
+uint32_t PipeRead(HANDLE pipe, void* buffer, uint32_t capacity, uint32_t* length) {
+  const int fd = FdFromHandle(pipe);
+  if (length != nullptr) *length = 0;
+  if (fd < 0 || (buffer == nullptr && capacity != 0)) return kErrorInvalidParameter;
+  iovec slot{buffer, capacity};
+  msghdr message{};
+  message.msg_iov = &slot;
+  message.msg_iovlen = 1;
+  ssize_t received;
+  do {
+    received = recvmsg(fd, &message, 0);
+  } while (received < 0 && errno == EINTR);
+  if (received < 0) return ErrorFromErrno(errno);
+  if (message.msg_flags & MSG_TRUNC) {
+    if (length != nullptr) *length = capacity;
+    return kErrorMoreData;
+  }
+  if (received == 0) {
+    pollfd hang_up{fd, POLLRDHUP, 0};
+    if (poll(&hang_up, 1, 0) > 0 && (hang_up.revents & (POLLHUP | POLLRDHUP))) return kErrorBrokenPipe;
+  }
+  if (length != nullptr) *length = static_cast<uint32_t>(received);
+  return kErrorSuccess;
+}
+
+void PipeClose(HANDLE pipe) {
+  const int fd = FdFromHandle(pipe);
+  if (fd >= 0) close(fd);
+}
+
+uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
+  if (listener == nullptr) return kErrorInvalidParameter;
+  sockaddr_un address;
+  uint32_t error = PipeAddress(own_pid, &address);
+  if (error == kErrorSuccess) error = EnsurePipeDirectory();
+  if (error != kErrorSuccess) return error;
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) return ErrorFromErrno(errno);
+  // A socket left by an earlier process of the same pid is stale.
+  unlink(address.sun_path);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, kListenBacklog) != 0) {
+    return CloseWith(fd, ErrorFromErrno(errno));
+  }
+  *listener = HandleFromFd(fd);
+  return kErrorSuccess;
+}
+
+// A peer of another user is refused and the wait goes on.
+uint32_t PipeAccept(HANDLE listener, HANDLE* pipe) {
+  const int listen_fd = FdFromHandle(listener);
+  if (listen_fd < 0 || pipe == nullptr) return kErrorInvalidParameter;
+  for (;;) {
+    const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return ErrorFromErrno(errno);
+    }
+    ucred peer{};
+    if (PeerCredentials(fd, &peer) && peer.uid == geteuid()) {
+      *pipe = HandleFromFd(fd);
+      return kErrorSuccess;
+    }
+    close(fd);
+  }
+}
+
+void PipeListenerClose(HANDLE listener) {
+  const int fd = FdFromHandle(listener);
+  if (fd < 0) return;
+  sockaddr_un address{};
+  socklen_t size = sizeof address;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 && address.sun_path[0] != '\0') {
+    unlink(address.sun_path);
+  }
+  close(fd);
+}
+
+}  // namespace qarn::os
