@@ -6,11 +6,9 @@
 namespace qarn::transport {
 namespace {
 
-constexpr ApiCodeEntry kApiCodes[] = {
-    {1, &kSAPGetVersion1Rule},
-    {8, &kSAPGetErrMes1Rule},
-    {222, &kSAPPrint1Rule},
-};
+#define QARN_API_CODE_ENTRY(code, Type) {code, &k##Type##Rule},
+constexpr ApiCodeEntry kApiCodes[] = {QARN_API_CODES(QARN_API_CODE_ENTRY)};
+#undef QARN_API_CODE_ENTRY
 constexpr size_t kApiCodeCount = sizeof(kApiCodes) / sizeof(kApiCodes[0]);
 
 constexpr bool StrictlyAscending() {
