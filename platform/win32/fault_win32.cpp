@@ -1,0 +1,153 @@
+// Processor faults on Windows: one vectored exception handler turns a fault
+// on a thread that installed a translator into a call of that translator at
+// the point of the fault.
+//
+// A C++ exception cannot be thrown out of the handler itself, so the handler
+// records the fault and rewrites the faulting context: it pushes a return
+// address at the fault and resumes the thread in the trampoline, which calls
+// the translator as if the faulting instruction had called it. Code built
+// with -fnon-call-exceptions has unwind entries for every instruction that
+// can trap, so the translator's throw unwinds into the faulting frame's
+// handlers.
+
+#include <stdint.h>
+#include <string.h>
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace qarn::os {
+namespace {
+
+// What the handler needs about a thread. The handler finds it through a
+// Win32 TLS slot, which it can read without allocating, whatever the thread.
+struct ThreadFaultState {
+  Translator translator;
+  bool passing;  // the translator returned: leave the fault to the system
+  EXCEPTION_RECORD record;
+  CONTEXT context;
+};
+thread_local ThreadFaultState t_state;
+
+DWORD g_state_slot = TLS_OUT_OF_INDEXES;
+INIT_ONCE g_install_once = INIT_ONCE_STATIC_INIT;
+
+ThreadFaultState* StateOfThisThread() {
+  const DWORD saved_error = GetLastError();  // TlsGetValue resets it
+  auto* state = static_cast<ThreadFaultState*>(TlsGetValue(g_state_slot));
+  SetLastError(saved_error);
+  return state;
+}
+
+// Faults of the processor and the system's own exceptions are translated;
+// exceptions that programs raise themselves carry the customer bit (C++
+// throws of this and other runtimes among them) and pass through, and so do
+// informational codes such as debug output.
+bool IsTranslatable(DWORD code) {
+  constexpr DWORD kCustomerBit = 0x20000000;
+  constexpr DWORD kSeverityError = 0xC0000000;
+  if (code & kCustomerBit) return false;
+  // Too little stack is left to throw from; the system ends the process.
+  if (code == EXCEPTION_STACK_OVERFLOW) return false;
+  return (code & kSeverityError) == kSeverityError || code == EXCEPTION_BREAKPOINT ||
+         code == EXCEPTION_SINGLE_STEP || code == EXCEPTION_DATATYPE_MISALIGNMENT;
+}
+
+}  // namespace
+
+// Called by the trampoline with a correctly aligned stack, as if from the
+// faulting instruction.
+extern "C" void qarn_fault_raise() {
+  ThreadFaultState& state = t_state;
+  EXCEPTION_POINTERS pointers = {&state.record, &state.context};
+  state.translator(state.record.ExceptionCode, &pointers);
+  // The translator did not throw: the faulting instruction cannot go on, so
+  // the fault goes to the system's handling as if no translator were set.
+  state.passing = true;
+  RaiseException(state.record.ExceptionCode, EXCEPTION_NONCONTINUABLE, state.record.NumberParameters,
+                 state.record.ExceptionInformation);
+}
+
+#if defined(_WIN64)
+extern "C" void qarn_fault_trampoline();
+
+// Entered with the return address into the faulting frame on top of a stack
+// of any alignment: keeps a frame pointer, so the unwinder still finds the
+// faulting frame, and aligns the stack for the call.
+asm(R"(
+  .text
+  .globl qarn_fault_trampoline
+  .def qarn_fault_trampoline; .scl 2; .type 32; .endef
+  .seh_proc qarn_fault_trampoline
+qarn_fault_trampoline:
+  pushq %rbp
+  .seh_pushreg %rbp
+  movq %rsp, %rbp
+  .seh_setframe %rbp, 0
+  .seh_endprologue
+  andq $-16, %rsp
+  subq $32, %rsp
+  call qarn_fault_raise
+  int3
+  .seh_endproc
+)");
+#else
+// 32-bit code expects no stack alignment: the thread resumes in the call itself.
+#define qarn_fault_trampoline qarn_fault_raise
+#endif
+
+namespace {
+
+// Makes the faulting thread resume in the trampoline with a return address
+// one past the faulting instruction's first byte: unwinders look up the byte
+// before a return address, which is then the faulting instruction itself.
+bool RedirectToTrampoline(CONTEXT* context) {
+#if defined(_WIN64)
+  DWORD64& stack_pointer = context->Rsp;
+  DWORD64& instruction_pointer = context->Rip;
+#else
+  DWORD& stack_pointer = context->Esp;
+  DWORD& instruction_pointer = context->Eip;
+#endif
+  const uintptr_t slot = static_cast<uintptr_t>(stack_pointer) - sizeof(void*);
+  // The system keeps the context below the faulting stack; never write over it.
+  const uintptr_t context_begin = reinterpret_cast<uintptr_t>(context);
+  if (slot < context_begin + sizeof(CONTEXT) && slot + sizeof(void*) > context_begin) return false;
+  const uintptr_t return_address = static_cast<uintptr_t>(instruction_pointer) + 1;
+  memcpy(reinterpret_cast<void*>(slot), &return_address, sizeof return_address);
+  stack_pointer = slot;
+  instruction_pointer = reinterpret_cast<uintptr_t>(&qarn_fault_trampoline);
+  return true;
+}
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
+  ThreadFaultState* state = StateOfThisThread();
+  if (state == nullptr || state->translator == nullptr || state->passing) return EXCEPTION_CONTINUE_SEARCH;
+  if (!IsTranslatable(exception->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
+  state->record = *exception->ExceptionRecord;
+  state->record.ExceptionRecord = nullptr;  // a chained record is not kept alive
+  state->context = *exception->ContextRecord;
+  return RedirectToTrampoline(exception->ContextRecord) ? EXCEPTION_CONTINUE_EXECUTION
+                                                        : EXCEPTION_CONTINUE_SEARCH;
+}
+
+BOOL CALLBACK InstallHandler(INIT_ONCE*, void*, void**) {
+  g_state_slot = TlsAlloc();
+  if (g_state_slot == TLS_OUT_OF_INDEXES) return FALSE;
+  // First in the chain: a translated fault never reaches other handlers.
+  return AddVectoredExceptionHandler(1, OnException) != nullptr;
+}
+
+}  // namespace
+
+Translator SetThreadTranslator(Translator translator) {
+  if (!InitOnceExecuteOnce(&g_install_once, InstallHandler, nullptr, nullptr)) return nullptr;
+  ThreadFaultState& state = t_state;
+  const Translator previous = state.translator;
+  state.translator = translator;
+  state.passing = false;
+  TlsSetValue(g_state_slot, translator != nullptr ? &state : nullptr);
+  return previous;
+}
+
+}  // namespace qarn::os

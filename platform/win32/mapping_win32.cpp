@@ -1,0 +1,39 @@
+// Named shared mappings on Windows, backed by the paging file. The name is
+// the block name itself: the server finds a block by the pointer value alone.
+
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/win32/last_error.h"
+
+namespace qarn::os {
+
+uint32_t MappingCreate(const char* block_name, uint32_t size, HANDLE* mapping) {
+  if (mapping == nullptr) return kErrorInvalidParameter;
+  // An existing mapping of that name is attached unchanged (ERROR_ALREADY_EXISTS
+  // is not a failure).
+  *mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, block_name);
+  return *mapping != nullptr ? kErrorSuccess : LastErrorCode();
+}
+
+uint32_t MappingOpen(const char* block_name, HANDLE* mapping) {
+  if (mapping == nullptr) return kErrorInvalidParameter;
+  *mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, block_name);
+  return *mapping != nullptr ? kErrorSuccess : LastErrorCode();
+}
+
+uint32_t MappingMapView(HANDLE mapping, uint32_t size, void** view) {
+  if (view == nullptr) return kErrorInvalidParameter;
+  *view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+  return *view != nullptr ? kErrorSuccess : LastErrorCode();
+}
+
+void MappingUnmapView(HANDLE /*mapping*/, void* view) {
+  if (view != nullptr) UnmapViewOfFile(view);
+}
+
+void MappingClose(HANDLE mapping) {
+  if (!IsNoHandle(mapping)) CloseHandle(mapping);
+}
+
+}  // namespace qarn::os

@@ -1,0 +1,90 @@
+// The message pipe between the library and its server on Windows: a named
+// pipe "\\.\Pipe\<server pid>" in message mode, one instance.
+
+#include <stdio.h>
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/win32/last_error.h"
+
+namespace qarn::os {
+namespace {
+
+// Room for the largest message either side writes; a write larger than the
+// buffer still goes through, it only waits for the reader.
+constexpr DWORD kPipeBufferSize = 4096;
+
+struct PipeNameText {
+  char text[32];
+  explicit PipeNameText(uint32_t pid) { PipeName(pid, text, sizeof text); }
+};
+
+}  // namespace
+
+int PipeName(uint32_t pid, char* out, size_t size) {
+  return snprintf(out, size, "\\\\.\\Pipe\\%d", static_cast<int>(pid));
+}
+
+uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe) {
+  if (pipe == nullptr) return kErrorInvalidParameter;
+  const PipeNameText name(server_pid);
+  *pipe = CreateFileA(name.text, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  return *pipe != INVALID_HANDLE_VALUE ? kErrorSuccess : LastErrorCode();
+}
+
+uint32_t PipeWaitBusy(uint32_t server_pid, uint32_t timeout_ms) {
+  const PipeNameText name(server_pid);
+  return WaitNamedPipeA(name.text, timeout_ms) ? kErrorSuccess : LastErrorCode();
+}
+
+uint32_t PipeSetMessageMode(HANDLE pipe) {
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  return SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr) ? kErrorSuccess : LastErrorCode();
+}
+
+uint32_t PipeWrite(HANDLE pipe, const void* data, uint32_t size) {
+  DWORD written = 0;
+  if (!WriteFile(pipe, data, size, &written, nullptr)) return LastErrorCode();
+  return written == size ? kErrorSuccess : kErrorGenFailure;
+}
+
+uint32_t PipeRead(HANDLE pipe, void* buffer, uint32_t capacity, uint32_t* length) {
+  DWORD received = 0;
+  const BOOL ok = ReadFile(pipe, buffer, capacity, &received, nullptr);
+  // With ERROR_MORE_DATA the slot holds the message's first `capacity` bytes
+  // and the rest stays in the pipe.
+  const uint32_t result = ok ? kErrorSuccess : LastErrorCode();
+  if (length != nullptr) *length = received;
+  return result;
+}
+
+void PipeClose(HANDLE pipe) {
+  if (!IsNoHandle(pipe)) CloseHandle(pipe);
+}
+
+uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
+  if (listener == nullptr) return kErrorInvalidParameter;
+  const PipeNameText name(own_pid);
+  *listener =
+      CreateNamedPipeA(name.text, PIPE_ACCESS_DUPLEX,
+                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                       kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+  return *listener != INVALID_HANDLE_VALUE ? kErrorSuccess : LastErrorCode();
+}
+
+uint32_t PipeAccept(HANDLE listener, HANDLE* pipe) {
+  if (IsNoHandle(listener) || pipe == nullptr) return kErrorInvalidParameter;
+  // A client that opened the pipe before this call is connected already.
+  if (!ConnectNamedPipe(listener, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return LastErrorCode();
+  // The one instance is both listener and connection; the caller gets its own
+  // handle to it so that it can close connection and listener in any order.
+  const HANDLE self = GetCurrentProcess();
+  if (!DuplicateHandle(self, listener, self, pipe, 0, FALSE, DUPLICATE_SAME_ACCESS)) return LastErrorCode();
+  return kErrorSuccess;
+}
+
+void PipeListenerClose(HANDLE listener) {
+  if (!IsNoHandle(listener)) CloseHandle(listener);
+}
+
+}  // namespace qarn::os

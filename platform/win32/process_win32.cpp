@@ -1,0 +1,45 @@
+// Starting the server process on Windows.
+
+#include <string.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32/last_error.h"
+
+namespace qarn::os {
+
+uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid) {
+  if (launch.command_line == nullptr || process == nullptr || pid == nullptr) return kErrorInvalidParameter;
+  // CreateProcessA may write into the command line, so it gets a copy.
+  std::vector<char> command_line(launch.command_line, launch.command_line + strlen(launch.command_line) + 1);
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION created;
+  memset(&created, 0, sizeof created);
+  // No application name: the quoted first field of the command line names
+  // the program.
+  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE,
+                      CREATE_NO_WINDOW | REALTIME_PRIORITY_CLASS, nullptr, nullptr, &startup, &created)) {
+    return LastErrorCode();
+  }
+  CloseHandle(created.hThread);
+  *process = created.hProcess;
+  *pid = created.dwProcessId;
+  return kErrorSuccess;
+}
+
+bool ProcessHasExited(HANDLE process) {
+  // INVALID_HANDLE_VALUE would name this very process; no handle means no
+  // process to wait for.
+  if (IsNoHandle(process)) return true;
+  return WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
+}
+
+void ProcessClose(HANDLE process) {
+  if (!IsNoHandle(process)) CloseHandle(process);
+}
+
+}  // namespace qarn::os
