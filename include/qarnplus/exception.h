@@ -1,0 +1,43 @@
+#pragma once
+// c_QARNPlus_Exception: the exception type of qarnplus. It carries either a
+// processor fault (its exception record, the processor context and a
+// readable text) or a source position with a free text.
+//
+// A thread that calls Initialize() has every processor fault on it thrown as
+// a c_QARNPlus_Exception at the point of the fault; Deinitialize() undoes it.
+
+#include "qarnplus/export.h"
+#include "qarnplus/wintypes.h"
+
+class QARNPLUS_API c_QARNPlus_Exception {
+ public:
+  // From a processor fault: copies the record and the context and picks the
+  // text of the exception code.
+  explicit c_QARNPlus_Exception(EXCEPTION_POINTERS* pExceptionPointers);
+  // From a source position: the message reads "<file>:<line> (<text>)"; the
+  // file name is cut to 260 characters and the text to 128.
+  c_QARNPlus_Exception(const char* szFile, unsigned int nLine, const char* szText);
+  c_QARNPlus_Exception(const c_QARNPlus_Exception& other) = default;
+  ~c_QARNPlus_Exception();
+
+  operator const char*() const;  // NOLINT(google-explicit-constructor): the message
+  c_QARNPlus_Exception& operator=(const c_QARNPlus_Exception& other);
+
+  // Installs Translator for the calling thread and keeps the translator it
+  // replaces (one slot for the whole process).
+  static void Initialize();
+  // Installs the kept translator again on the calling thread.
+  static void Deinitialize();
+  // Builds an exception from the fault and throws it.
+  static void Translator(unsigned int nCode, EXCEPTION_POINTERS* pExceptionPointers);
+
+  char m_szMessage[776];
+  EXCEPTION_RECORD m_ExceptionRecord;
+  CONTEXT m_Context;
+  char m_szFile[261];
+  unsigned int m_nLine;
+  char m_szText[129];
+
+ private:
+  static void (*m_preTranslator)(unsigned int, EXCEPTION_POINTERS*);
+};

@@ -1,0 +1,333 @@
+// c_QARNPlus_Exception: processor faults turned into exceptions on threads
+// that installed the translator, and exceptions built from source positions.
+
+#include "qarnplus/exception.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr const char* kAccessViolationText =
+    "The thread tried to read from or write to a virtual address for which it does not have the appropriate "
+    "access";
+constexpr const char* kIntDivideByZeroText =
+    "The thread tried to divide an integer value by an integer divisor of zero";
+constexpr const char* kIllegalInstructionText = "The thread tried to execute an invalid instruction";
+constexpr const char* kBreakpointText = "A breakpoint was encountered";
+constexpr const char* kUnknownText = "Unknown system exception";
+
+// Addresses below 64 KiB are never mapped.
+constexpr uintptr_t kReadAddress = 0x1230;
+constexpr uintptr_t kWriteAddress = 0x2340;
+constexpr uintptr_t kExecuteAddress = 0x3450;
+
+constexpr ULONG_PTR kAccessRead = 0;
+constexpr ULONG_PTR kAccessWrite = 1;
+constexpr ULONG_PTR kAccessExecute = 8;
+
+// Each fault sits in a function of its own, so that its address range is known
+// and the compiler neither folds nor drops the faulting instruction.
+__attribute__((noipa)) int ReadFrom(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
+__attribute__((noipa)) void WriteTo(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
+__attribute__((noipa)) void CallAddress(uintptr_t address) { reinterpret_cast<void (*)()>(address)(); }
+__attribute__((noipa)) int Divide(int dividend, int divisor) { return dividend / divisor; }
+__attribute__((noipa)) void ExecuteUd2() { asm volatile("ud2"); }
+__attribute__((noipa)) void ExecuteInt3() { asm volatile("int3"); }
+
+// Deep enough to exhaust any thread stack; the volatile array keeps frames big.
+__attribute__((noipa)) int Recurse(int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  return Recurse(depth + 1) + frame[0];
+}
+
+uintptr_t AddressOf(const volatile void* p) { return reinterpret_cast<uintptr_t>(p); }
+template <typename Function>
+uintptr_t AddressOfFunction(Function* function) {
+  return reinterpret_cast<uintptr_t>(function);
+}
+
+// Runs `action`, which must fault, and returns the exception it turned into.
+template <typename Action>
+c_QARNPlus_Exception CatchFault(Action action) {
+  try {
+    action();
+  } catch (const c_QARNPlus_Exception& caught) {
+    return caught;
+  }
+  ADD_FAILURE() << "the fault was not turned into a c_QARNPlus_Exception";
+  return c_QARNPlus_Exception("", 0, "no fault");
+}
+
+// The faulting instruction of a small function lies within its first bytes.
+void ExpectFaultInside(const c_QARNPlus_Exception& e, uintptr_t function, uintptr_t length = 32) {
+  const uintptr_t address = AddressOf(e.m_ExceptionRecord.ExceptionAddress);
+  EXPECT_GE(address, function);
+  EXPECT_LT(address, function + length);
+  EXPECT_EQ(e.m_Context.Eip, address);
+  EXPECT_EQ(e.m_Context.ContextFlags & CONTEXT_FULL, CONTEXT_FULL);
+}
+
+class TranslatedFaults : public ::testing::Test {
+ protected:
+  void SetUp() override { c_QARNPlus_Exception::Initialize(); }
+  void TearDown() override { c_QARNPlus_Exception::Deinitialize(); }
+};
+
+TEST_F(TranslatedFaults, ReadAndWriteViolationsCarryAddressKindAndContext) {
+  volatile int here = 0;
+  const c_QARNPlus_Exception read = CatchFault([] { ReadFrom(kReadAddress); });
+  EXPECT_STREQ(read, kAccessViolationText);
+  EXPECT_EQ(read.m_ExceptionRecord.ExceptionCode, EXCEPTION_ACCESS_VIOLATION);
+  ASSERT_EQ(read.m_ExceptionRecord.NumberParameters, 2u);
+  EXPECT_EQ(read.m_ExceptionRecord.ExceptionInformation[0], kAccessRead);
+  EXPECT_EQ(read.m_ExceptionRecord.ExceptionInformation[1], kReadAddress);
+  ExpectFaultInside(read, AddressOfFunction(&ReadFrom));
+  // The fault happened a few frames below this one, on this thread's stack.
+  EXPECT_LT(read.m_Context.Esp, AddressOf(&here));
+  EXPECT_GT(read.m_Context.Esp, AddressOf(&here) - 64 * 1024);
+  EXPECT_EQ(read.m_szFile[0], '\0');
+  EXPECT_EQ(read.m_szText[0], '\0');
+
+  const c_QARNPlus_Exception write = CatchFault([] { WriteTo(kWriteAddress); });
+  EXPECT_STREQ(write, kAccessViolationText);
+  EXPECT_EQ(write.m_ExceptionRecord.ExceptionInformation[0], kAccessWrite);
+  EXPECT_EQ(write.m_ExceptionRecord.ExceptionInformation[1], kWriteAddress);
+  ExpectFaultInside(write, AddressOfFunction(&WriteTo));
+}
+
+TEST_F(TranslatedFaults, CallIntoUnmappedMemoryIsAnExecuteViolation) {
+  const c_QARNPlus_Exception e = CatchFault([] { CallAddress(kExecuteAddress); });
+  EXPECT_EQ(e.m_ExceptionRecord.ExceptionCode, EXCEPTION_ACCESS_VIOLATION);
+  EXPECT_EQ(e.m_ExceptionRecord.ExceptionInformation[0], kAccessExecute);
+  EXPECT_EQ(e.m_ExceptionRecord.ExceptionInformation[1], kExecuteAddress);
+  EXPECT_EQ(e.m_Context.Eip, kExecuteAddress);
+}
+
+TEST_F(TranslatedFaults, ArithmeticAndInstructionFaultsGetTheirTexts) {
+  const c_QARNPlus_Exception divide = CatchFault([] { Divide(1, 0); });
+  EXPECT_EQ(divide.m_ExceptionRecord.ExceptionCode, EXCEPTION_INT_DIVIDE_BY_ZERO);
+  EXPECT_STREQ(divide, kIntDivideByZeroText);
+  ExpectFaultInside(divide, AddressOfFunction(&Divide));
+
+  const c_QARNPlus_Exception illegal = CatchFault(&ExecuteUd2);
+  EXPECT_EQ(illegal.m_ExceptionRecord.ExceptionCode, EXCEPTION_ILLEGAL_INSTRUCTION);
+  EXPECT_STREQ(illegal, kIllegalInstructionText);
+  ExpectFaultInside(illegal, AddressOfFunction(&ExecuteUd2));
+
+  // A breakpoint names the INT3 instruction itself, not the one after it.
+  const c_QARNPlus_Exception breakpoint = CatchFault(&ExecuteInt3);
+  EXPECT_EQ(breakpoint.m_ExceptionRecord.ExceptionCode, EXCEPTION_BREAKPOINT);
+  EXPECT_STREQ(breakpoint, kBreakpointText);
+  ExpectFaultInside(breakpoint, AddressOfFunction(&ExecuteInt3));
+  EXPECT_EQ(*static_cast<const unsigned char*>(breakpoint.m_ExceptionRecord.ExceptionAddress), 0xCC);
+}
+
+// The fault is caught in the frame that faulted, over and over: the frame's
+// own handler is found and its registers survive the trip through the
+// translator.
+TEST_F(TranslatedFaults, FaultIsCaughtInTheFaultingFrame) {
+  volatile int* const unmapped = reinterpret_cast<volatile int*>(kReadAddress);
+  int caught = 0;
+  int loaded = 0;
+  for (int round = 0; round < 5; ++round) {
+    try {
+      loaded += *unmapped;
+    } catch (const c_QARNPlus_Exception& e) {
+      caught += round + 1;
+      EXPECT_EQ(e.m_ExceptionRecord.ExceptionInformation[1], kReadAddress);
+    }
+  }
+  EXPECT_EQ(caught, 1 + 2 + 3 + 4 + 5);
+  EXPECT_EQ(loaded, 0);
+}
+
+TEST_F(TranslatedFaults, CaughtByValueAndRethrown) {
+  try {
+    try {
+      ReadFrom(kReadAddress);
+    } catch (c_QARNPlus_Exception copy) {
+      EXPECT_STREQ(copy, kAccessViolationText);
+      throw;
+    }
+  } catch (const c_QARNPlus_Exception& rethrown) {
+    EXPECT_EQ(rethrown.m_ExceptionRecord.ExceptionInformation[1], kReadAddress);
+    return;
+  }
+  ADD_FAILURE() << "not rethrown";
+}
+
+TEST_F(TranslatedFaults, OtherThreadsTranslateOnlyAfterTheirOwnInitialize) {
+  // Each thread gets its own alternate stack and gives it back when it ends.
+  for (int i = 0; i < 3; ++i) {
+    std::string text;
+    std::thread([&text] {
+      c_QARNPlus_Exception::Initialize();
+      text = static_cast<const char*>(CatchFault([] { WriteTo(kWriteAddress); }));
+      c_QARNPlus_Exception::Deinitialize();
+    }).join();
+    EXPECT_EQ(text, kAccessViolationText);
+  }
+}
+
+using TranslatedFaultsDeathTest = TranslatedFaults;
+
+TEST_F(TranslatedFaultsDeathTest, UntranslatedFaultsKeepTheirSignal) {
+  // After Deinitialize the fault takes its ordinary course again.
+  EXPECT_EXIT(
+      {
+        c_QARNPlus_Exception::Deinitialize();
+        ReadFrom(kReadAddress);
+      },
+      ::testing::KilledBySignal(SIGSEGV), "");
+  // A thread that never called Initialize is left alone, even while this one
+  // translates.
+  EXPECT_EXIT(std::thread([] { ReadFrom(kReadAddress); }).join(), ::testing::KilledBySignal(SIGSEGV), "");
+  // A signal that a process sends is not a fault of this thread.
+  EXPECT_EXIT(std::raise(SIGFPE), ::testing::KilledBySignal(SIGFPE), "");
+}
+
+TEST_F(TranslatedFaultsDeathTest, StackOverflowEndsTheProcess) {
+  // There is no stack left to throw on, so the overflow is not translated.
+  EXPECT_EXIT(std::thread([] {
+                c_QARNPlus_Exception::Initialize();
+                try {
+                  Recurse(0);
+                } catch (const c_QARNPlus_Exception&) {
+                  std::_Exit(0);
+                }
+              }).join(),
+              ::testing::KilledBySignal(SIGSEGV), "");
+}
+
+TEST(FaultChain, EarlierHandlerGetsFaultsOfThreadsWithoutTranslator) {
+  const std::string command = std::string("exec '") + QARN_TEST_BIN_DIR + "/fault_chain'";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 42);
+}
+
+// ---- Built from exception pointers ------------------------------------------
+
+TEST(ExceptionFromPointers, CopiesFirstRecordAndContext) {
+  EXCEPTION_RECORD chained{};
+  chained.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = 0xC0000409;
+  record.ExceptionFlags = 1;
+  record.ExceptionRecord = &chained;
+  record.ExceptionAddress = reinterpret_cast<PVOID>(uintptr_t{0x401000});
+  record.NumberParameters = EXCEPTION_MAXIMUM_PARAMETERS;
+  for (DWORD i = 0; i < EXCEPTION_MAXIMUM_PARAMETERS; ++i) record.ExceptionInformation[i] = 0x100 + i;
+  CONTEXT context{};
+  std::memset(&context, 0x5A, sizeof context);
+  EXCEPTION_POINTERS pointers{&record, &context};
+
+  const c_QARNPlus_Exception e(&pointers);
+  EXPECT_STREQ(e, kUnknownText);
+  EXPECT_EQ(std::memcmp(&e.m_ExceptionRecord, &record, sizeof record), 0);
+  EXPECT_EQ(std::memcmp(&e.m_Context, &context, sizeof context), 0);
+  EXPECT_EQ(std::string(e.m_szFile, sizeof e.m_szFile), std::string(sizeof e.m_szFile, '\0'));
+  EXPECT_EQ(std::string(e.m_szText, sizeof e.m_szText), std::string(sizeof e.m_szText, '\0'));
+}
+
+TEST(ExceptionFromPointers, EveryKnownCodeHasItsOwnText) {
+  const DWORD codes[] = {EXCEPTION_ACCESS_VIOLATION,
+                         EXCEPTION_ARRAY_BOUNDS_EXCEEDED,
+                         EXCEPTION_BREAKPOINT,
+                         EXCEPTION_DATATYPE_MISALIGNMENT,
+                         EXCEPTION_FLT_DENORMAL_OPERAND,
+                         EXCEPTION_FLT_DIVIDE_BY_ZERO,
+                         EXCEPTION_FLT_INEXACT_RESULT,
+                         EXCEPTION_FLT_INVALID_OPERATION,
+                         EXCEPTION_FLT_OVERFLOW,
+                         EXCEPTION_FLT_STACK_CHECK,
+                         EXCEPTION_FLT_UNDERFLOW,
+                         EXCEPTION_ILLEGAL_INSTRUCTION,
+                         EXCEPTION_IN_PAGE_ERROR,
+                         EXCEPTION_INT_DIVIDE_BY_ZERO,
+                         EXCEPTION_INT_OVERFLOW,
+                         EXCEPTION_INVALID_DISPOSITION,
+                         EXCEPTION_NONCONTINUABLE_EXCEPTION,
+                         EXCEPTION_PRIV_INSTRUCTION,
+                         EXCEPTION_SINGLE_STEP,
+                         EXCEPTION_STACK_OVERFLOW};
+  std::set<std::string> texts;
+  for (DWORD code : codes) {
+    EXCEPTION_RECORD record{};
+    record.ExceptionCode = code;
+    CONTEXT context{};
+    EXCEPTION_POINTERS pointers{&record, &context};
+    const std::string text = static_cast<const char*>(c_QARNPlus_Exception(&pointers));
+    EXPECT_NE(text, kUnknownText) << std::hex << code;
+    EXPECT_FALSE(text.empty()) << std::hex << code;
+    texts.insert(text);
+  }
+  EXPECT_EQ(texts.size(), sizeof codes / sizeof codes[0]);
+}
+
+TEST(ExceptionFromPointers, MissingPointersGiveTheUnknownText) {
+  EXPECT_STREQ(c_QARNPlus_Exception(static_cast<EXCEPTION_POINTERS*>(nullptr)), kUnknownText);
+  EXCEPTION_POINTERS empty{nullptr, nullptr};
+  const c_QARNPlus_Exception e(&empty);
+  EXPECT_STREQ(e, kUnknownText);
+  EXPECT_EQ(e.m_ExceptionRecord.ExceptionCode, 0u);
+}
+
+// ---- Built from a source position -------------------------------------------
+
+TEST(ExceptionFromPosition, FormatsFileLineAndText) {
+  const c_QARNPlus_Exception e("a", 12, "b");
+  EXPECT_STREQ(e, "a:12 (b)");
+  EXPECT_EQ(e.m_nLine, 12u);
+  EXPECT_STREQ(e.m_szFile, "a");
+  EXPECT_STREQ(e.m_szText, "b");
+  const EXCEPTION_RECORD zero_record{};
+  const CONTEXT zero_context{};
+  EXPECT_EQ(std::memcmp(&e.m_ExceptionRecord, &zero_record, sizeof zero_record), 0);
+  EXPECT_EQ(std::memcmp(&e.m_Context, &zero_context, sizeof zero_context), 0);
+}
+
+TEST(ExceptionFromPosition, CutsLongFileAndText) {
+  const std::string file(300, 'f');
+  const std::string text(200, 't');
+  const c_QARNPlus_Exception e(file.c_str(), 4294967295u, text.c_str());
+  EXPECT_EQ(std::string(e.m_szFile), file.substr(0, 260));
+  EXPECT_EQ(std::string(e.m_szText), text.substr(0, 128));
+  EXPECT_EQ(std::string(static_cast<const char*>(e)),
+            file.substr(0, 260) + ":4294967295 (" + text.substr(0, 128) + ")");
+}
+
+TEST(ExceptionFromPosition, MissingFileAndTextAreEmpty) {
+  EXPECT_STREQ(c_QARNPlus_Exception(nullptr, 7, nullptr), ":7 ()");
+}
+
+TEST(ExceptionAssignment, CopiesEveryMember) {
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = EXCEPTION_INT_OVERFLOW;
+  record.ExceptionAddress = reinterpret_cast<PVOID>(uintptr_t{0x1234});
+  CONTEXT context{};
+  context.Eip = 0x1234;
+  context.Esp = 0x8000;
+  EXCEPTION_POINTERS pointers{&record, &context};
+  const c_QARNPlus_Exception source(&pointers);
+
+  c_QARNPlus_Exception target("file", 99, "text");
+  target = source;
+  EXPECT_EQ(std::memcmp(target.m_szMessage, source.m_szMessage, sizeof source.m_szMessage), 0);
+  EXPECT_EQ(std::memcmp(&target.m_ExceptionRecord, &record, sizeof record), 0);
+  EXPECT_EQ(std::memcmp(&target.m_Context, &context, sizeof context), 0);
+  EXPECT_EQ(std::memcmp(target.m_szFile, source.m_szFile, sizeof source.m_szFile), 0);
+  EXPECT_EQ(std::memcmp(target.m_szText, source.m_szText, sizeof source.m_szText), 0);
+  EXPECT_EQ(target.m_nLine, source.m_nLine);
+}
+
+}  // namespace
