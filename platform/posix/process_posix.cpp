@@ -179,6 +179,9 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid) {
   if (launch.executable == nullptr || process == nullptr || pid == nullptr) return kErrorInvalidParameter;
+  // Where fork stands in for vfork (under an emulator, for one), posix_spawn
+  // cannot report a failed exec; ask first so the answer is the same everywhere.
+  if (access(launch.executable, X_OK) != 0) return ErrorFromErrno(errno);
   ReapReleased();
   std::atomic<uint32_t>* slot = ReserveSlot();
   if (slot == nullptr) return kErrorNotEnoughMemory;
