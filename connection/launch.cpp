@@ -1,0 +1,82 @@
+// Building the launch values and starting the server.
+#include "connection/launch.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "platform/platform.h"
+
+namespace qarn {
+namespace {
+
+const char kCommandLineFormat[] = "\"%s\" -l %d \"%s\" \"%s\" \"%s\" %s";
+
+void CopyServerDir(const char* dir, char* out) {
+  snprintf(out, MAX_PATH, "%s", dir);
+  const size_t length = strlen(out);
+  if (length > 0 && out[length - 1] == os::kPathSeparator) out[length - 1] = '\0';
+}
+
+void FilterDigits(const char* suffix, char* out) {
+  size_t count = 0;
+  for (const char* c = suffix; *c != '\0' && count < kMaxSuffixDigits; ++c) {
+    if (*c >= '0' && *c <= '9') out[count++] = *c;
+  }
+  out[count] = '\0';
+}
+
+bool FindApplicationDir(char* out) {
+  if (os::ExecutablePath(out, MAX_PATH) != os::kErrorSuccess) return false;
+  char* last = strrchr(out, os::kPathSeparator);
+  if (last != nullptr) *last = '\0';
+  return true;
+}
+
+}  // namespace
+
+bool BuildLaunchValues(int nLOption, const char* pszServerDir, const char* pszSuffix, LaunchValues* out) {
+  const char* dir = pszServerDir ? pszServerDir : "";
+  const char* suffix = pszSuffix ? pszSuffix : "";
+  CopyServerDir(dir, out->server_dir);
+  FilterDigits(suffix, out->digits);
+  os::FormatServerExecutable(out->executable, sizeof out->executable, out->server_dir, out->digits);
+  if (!FindApplicationDir(out->app_dir)) return false;
+  snprintf(out->event_name, sizeof out->event_name, "%u", static_cast<unsigned>(os::TickCount()));
+  snprintf(out->command_line, sizeof out->command_line, kCommandLineFormat, out->executable, nLOption,
+           out->server_dir, suffix, out->app_dir, out->event_name);
+  return true;
+}
+
+uint32_t StartWaitTimeout() {
+  uint32_t debug = 0;
+  if (os::ReadDebugSetting(&debug) == os::kErrorSuccess && debug != 0) return os::kWaitForever;
+  return kStartWaitMs;
+}
+
+int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, DWORD* pidOut,
+                 HANDLE* processOut) {
+  LaunchValues values;
+  if (!BuildLaunchValues(nLOption, pszServerDir, pszSuffix, &values)) return 0;
+
+  HANDLE event = nullptr;
+  if (os::EventCreate(values.event_name, &event) != os::kErrorSuccess) return 0;
+
+  const os::ServerLaunch launch = {values.executable,          nLOption,       values.server_dir,
+                                   pszSuffix ? pszSuffix : "", values.app_dir, values.event_name,
+                                   values.command_line};
+  HANDLE process = INVALID_HANDLE_VALUE;
+  uint32_t pid = 0;
+  if (os::ProcessStart(launch, &process, &pid) != os::kErrorSuccess) {
+    os::EventClose(event);
+    return 0;
+  }
+  *pidOut = pid;
+  *processOut = process;
+
+  // The wait also ends when the server exits without signalling.
+  const os::WaitResult result = os::EventWait(event, StartWaitTimeout(), process);
+  os::EventClose(event);
+  return result == os::WaitResult::kSignalled ? 1 : 0;
+}
+
+}  // namespace qarn

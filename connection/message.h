@@ -1,0 +1,71 @@
+#pragma once
+// The pipe message format shared by the library, the stand-in server and the
+// tools: a 146-byte header (interface name, method name, two counters) and a
+// payload. Header-only so that every program that speaks the protocol builds
+// its messages the same way.
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace qarn::msg {
+
+constexpr size_t kNameRoom = 65;
+constexpr size_t kInterfaceOffset = 0;
+constexpr size_t kMethodOffset = 65;
+constexpr size_t kStartOffset = 130;
+constexpr size_t kEndOffset = 138;
+constexpr size_t kHeaderSize = 146;
+constexpr size_t kPayloadOffset = kHeaderSize;
+constexpr size_t kResultOffset = 150;  // second payload field: texts of most replies
+constexpr size_t kSlotSize = 1024;
+constexpr size_t kSlotCount = 8;
+
+constexpr const char* kServerInterface = "QARN_Server";
+constexpr const char* kDriverInterface = "QARN_Driver";
+constexpr const char* kCallbackInterface = "QARN_Callback";
+
+// Writes `text` into a field of `room` bytes as a "%s" copy limited to
+// room - 1 characters, so the field is always zero-terminated.
+inline void PutText(char* message, size_t offset, size_t room, const char* text) {
+  snprintf(message + offset, room, "%s", text ? text : "");
+}
+
+// Zero-fills the message and writes both names of its header.
+inline void Begin(char* message, size_t size, const char* interface_name, const char* method) {
+  memset(message, 0, size);
+  PutText(message, kInterfaceOffset, kNameRoom, interface_name);
+  PutText(message, kMethodOffset, kNameRoom, method);
+}
+
+inline void PutInt32(char* message, size_t offset, int32_t value) { memcpy(message + offset, &value, 4); }
+inline void PutUInt32(char* message, size_t offset, uint32_t value) { memcpy(message + offset, &value, 4); }
+inline void PutInt64(char* message, size_t offset, int64_t value) { memcpy(message + offset, &value, 8); }
+
+inline int32_t GetInt32(const char* message, size_t offset) {
+  int32_t value;
+  memcpy(&value, message + offset, 4);
+  return value;
+}
+inline uint32_t GetUInt32(const char* message, size_t offset) {
+  uint32_t value;
+  memcpy(&value, message + offset, 4);
+  return value;
+}
+inline int64_t GetInt64(const char* message, size_t offset) {
+  int64_t value;
+  memcpy(&value, message + offset, 8);
+  return value;
+}
+
+// True when the zero-terminated name field at `offset` equals `name`.
+inline bool NameIs(const char* message, size_t offset, const char* name) {
+  return strncmp(message + offset, name, kNameRoom) == 0;
+}
+inline bool InterfaceIs(const char* message, const char* name) {
+  return NameIs(message, kInterfaceOffset, name);
+}
+inline bool MethodIs(const char* message, const char* name) { return NameIs(message, kMethodOffset, name); }
+
+}  // namespace qarn::msg

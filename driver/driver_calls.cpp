@@ -1,0 +1,86 @@
+// The driver interface: request texts, error codes and error texts.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "connection/session.h"
+#include "qarnplus/driver.h"
+
+namespace msg = qarn::msg;
+
+namespace {
+
+// The reply an application gets when the server cannot answer.
+const char kServiceOffText[] =
+    "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
+    "name=\"error\"/>\n</QARN_RET>";
+static_assert(sizeof kServiceOffText - 1 == 106, "the Service Off reply has 106 characters");
+
+// Shared by all sessions; every failure rewrites it with the same text.
+char g_serviceOffReply[1024];
+
+constexpr size_t kFormatMessageSize = 663;
+
+void SendWithoutReply(void* hSession, const char* method) {
+  if (!qarn::IsSession(hSession)) return;
+  char message[msg::kHeaderSize];
+  msg::Begin(message, sizeof message, msg::kDriverInterface, method);
+  qarn::AsSession(hSession)->Request(message, sizeof message, nullptr);
+}
+
+}  // namespace
+
+extern "C" QARNPLUS_API void f_QARNDRV_Init(void* hSession) { SendWithoutReply(hSession, "Init"); }
+
+extern "C" QARNPLUS_API void f_QARNDRV_Clean(void* hSession) { SendWithoutReply(hSession, "Clean"); }
+
+extern "C" QARNPLUS_API void f_QARNDRV_Invoke(void* hSession, const char* pszRequest, const char** ppszReply,
+                                              LARGE_INTEGER* pTimes) {
+  if (ppszReply != nullptr) *ppszReply = nullptr;
+  if (!qarn::IsSession(hSession) || pszRequest == nullptr) return;
+
+  const size_t length = strlen(pszRequest);
+  const size_t size = length + msg::kHeaderSize + 1;
+  char* message = static_cast<char*>(malloc(size));
+  if (message == nullptr) return;
+  msg::Begin(message, size, msg::kDriverInterface, "Invoke");
+  memcpy(message + msg::kPayloadOffset, pszRequest, length);
+
+  char* reply = nullptr;
+  const unsigned received = qarn::AsSession(hSession)->Request(message, static_cast<unsigned>(size), &reply);
+  if (received != 0 && reply != nullptr) {
+    if (ppszReply != nullptr) *ppszReply = reply + msg::kPayloadOffset;
+    if (pTimes != nullptr) {
+      pTimes[0].QuadPart = msg::GetInt64(message, msg::kStartOffset);
+      pTimes[1].QuadPart = msg::GetInt64(reply, msg::kStartOffset);
+      pTimes[2].QuadPart = msg::GetInt64(reply, msg::kEndOffset);
+      pTimes[3].QuadPart = msg::GetInt64(message, msg::kEndOffset);
+    }
+    free(message);
+    return;
+  }
+  snprintf(g_serviceOffReply, sizeof g_serviceOffReply, "%s", kServiceOffText);
+  if (ppszReply != nullptr) *ppszReply = g_serviceOffReply;
+  free(message);
+}
+
+extern "C" QARNPLUS_API QARNDRV_ERR f_QARNDRV_GetLastError(void* hSession) {
+  if (!qarn::IsSession(hSession)) return QARNDRV_ERR_NONE;
+  char message[150];
+  msg::Begin(message, sizeof message, msg::kDriverInterface, "GetLastError");
+  msg::PutInt32(message, msg::kPayloadOffset, 0);
+  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  if (reply == nullptr) return QARNDRV_ERR_NONE;
+  return static_cast<QARNDRV_ERR>(msg::GetInt32(reply, msg::kPayloadOffset));
+}
+
+extern "C" QARNPLUS_API const char* f_QARNDRV_FormatMessage(void* hSession, QARNDRV_ERR nError) {
+  if (!qarn::IsSession(hSession)) return nullptr;
+  char message[kFormatMessageSize];
+  msg::Begin(message, sizeof message, msg::kDriverInterface, "FormatMessage");
+  msg::PutInt32(message, msg::kPayloadOffset, static_cast<int32_t>(nError));
+  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  return reply != nullptr ? reply + msg::kResultOffset : nullptr;
+}
+
+extern "C" QARNPLUS_API void f_QARNDRV_Free(void*, void*) {}

@@ -1,0 +1,49 @@
+// Tag numbers and names, translated by the server; names looked up by
+// number are cached per session.
+#include <string.h>
+
+#include <new>
+#include <string>
+
+#include "connection/session.h"
+#include "qarnplus/driver.h"
+
+namespace msg = qarn::msg;
+
+namespace {
+
+constexpr size_t kTagMessageSize = 407;
+constexpr size_t kTagNameRoom = 257;  // 256 characters and the terminator
+
+}  // namespace
+
+extern "C" QARNPLUS_API const char* f_QARNDRV_GetTagNameByID(void* hSession, DXML_TAG nTag) {
+  if (!qarn::IsSession(hSession)) return nullptr;
+  c_QARNPlus_Session* session = qarn::AsSession(hSession);
+  const auto cached = session->m_tagNames.find(nTag);
+  if (cached != session->m_tagNames.end()) return cached->second.c_str();
+
+  char message[kTagMessageSize];
+  msg::Begin(message, sizeof message, msg::kDriverInterface, "GetTagNameByID");
+  msg::PutInt32(message, msg::kPayloadOffset, static_cast<int32_t>(nTag));
+  const char* reply = qarn::RequestReply(session, message, sizeof message);
+  if (reply == nullptr) return nullptr;
+
+  const char* name = reply + msg::kResultOffset;
+  try {
+    session->m_tagNames.emplace(nTag, std::string(name, strnlen(name, msg::kSlotSize - msg::kResultOffset)));
+  } catch (const std::bad_alloc&) {
+    // Not cached: the next lookup asks the server again.
+  }
+  return name;
+}
+
+extern "C" QARNPLUS_API DXML_TAG f_QARNDRV_GetTagIDByName(void* hSession, const char* pszName) {
+  if (!qarn::IsSession(hSession)) return DXML_TAG_INVALID;
+  char message[kTagMessageSize];
+  msg::Begin(message, sizeof message, msg::kDriverInterface, "GetTagIDByName");
+  msg::PutText(message, msg::kPayloadOffset, kTagNameRoom, pszName);
+  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  if (reply == nullptr) return DXML_TAG_INVALID;
+  return static_cast<DXML_TAG>(msg::GetInt32(reply, msg::kPayloadOffset));
+}

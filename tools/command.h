@@ -1,0 +1,55 @@
+#pragma once
+// The qarn client's commands: a table of names, argument counts and
+// functions. Each command opens its own session with the server.
+
+#include <string>
+#include <vector>
+
+namespace qarn::tool {
+
+struct Options {
+  std::string server_dir;  // default: the folder of the qarn executable
+  std::string suffix;
+  int option = 0;
+};
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+struct Command {
+  const char* name;
+  const char* arguments;  // for the usage line
+  const char* summary;
+  size_t min_args;
+  size_t max_args;
+  int (*run)(const Options& options, const std::vector<std::string>& args);
+};
+
+// The table, defined in commands.cpp.
+const std::vector<Command>& Commands();
+
+// An open session, freed when it goes out of scope.
+class Session {
+ public:
+  explicit Session(const Options& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  void* handle() const { return handle_; }
+  bool ok() const { return handle_ != nullptr; }
+
+ private:
+  void* handle_;
+};
+
+// Command functions.
+int RunDemo(const Options& options, const std::vector<std::string>& args);
+int RunVersion(const Options& options, const std::vector<std::string>& args);
+int RunInvoke(const Options& options, const std::vector<std::string>& args);
+int RunError(const Options& options, const std::vector<std::string>& args);
+int RunTag(const Options& options, const std::vector<std::string>& args);
+int RunFilter(const Options& options, const std::vector<std::string>& args);
+
+// Parses a whole decimal or 0x hex number.
+bool ParseNumber(const std::string& text, long long low, long long high, long long* value);
+
+}  // namespace qarn::tool
