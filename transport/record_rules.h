@@ -9,6 +9,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "qarnplus/export.h"
+
 namespace qarn::transport {
 
 // How the size of a buffer block is found.
@@ -88,16 +90,16 @@ struct RecordRule {
 };
 
 // The API-code table. Returns NULL for 0 and for codes not in the table.
-const RecordRule* FindRecordRule(uint32_t code);
+QARNPLUS_API const RecordRule* FindRecordRule(uint32_t code);
 // The rule of the USB printer record, which has no API code.
-const RecordRule& UsbPrinterRule();
+QARNPLUS_API const RecordRule& UsbPrinterRule();
 
 // Every (code, rule) pair, for tests and tools.
 struct ApiCodeEntry {
   uint32_t code;
   const RecordRule* rule;
 };
-const ApiCodeEntry* ApiCodeTable(size_t* count);
+QARNPLUS_API const ApiCodeEntry* ApiCodeTable(size_t* count);
 
 // Longest node chain the engine accepts before it refuses the record.
 constexpr uint32_t kMaxChainNodes = 4096;

@@ -1,0 +1,49 @@
+#pragma once
+// Runs the doc_peer program (tests/peers/doc_peer.cpp) as the server's end of
+// a call, in its own process with this process's block namespace, and checks
+// that nothing of ours is left in /dev/shm.
+
+#include <stdio.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace transport_test {
+
+// The peer's standard output (empty if it could not be run).
+inline std::string RunPeer(const std::string& arguments) {
+  const std::string command = std::string("QARN_NS='") + qarn::os::ObjectNamespace() +
+                              "' '" QARN_TEST_BIN_DIR "/doc_peer' " + arguments + " 2>&1";
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char chunk[512];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
+    pclose(pipe);
+  }
+  return output;
+}
+
+inline std::string ShmPath(const std::string& block_name) {
+  return std::string("/dev/shm/qarn.") + qarn::os::ObjectNamespace() + "." + block_name;
+}
+
+// Block objects of this process's namespace still in /dev/shm.
+inline int LeftoverBlocks() {
+  const std::string prefix = std::string("qarn.") + qarn::os::ObjectNamespace() + ".";
+  int count = 0;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
+  }
+  return count;
+}
+
+// The block name of a pointer, as both ends form it.
+inline std::string NameOf(const void* p) {
+  return std::to_string(static_cast<int>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p))));
+}
+
+}  // namespace transport_test
