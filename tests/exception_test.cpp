@@ -22,6 +22,7 @@ constexpr const char* kIntDivideByZeroText =
     "The thread tried to divide an integer value by an integer divisor of zero";
 constexpr const char* kIllegalInstructionText = "The thread tried to execute an invalid instruction";
 constexpr const char* kBreakpointText = "A breakpoint was encountered";
+constexpr const char* kStackOverflowText = "The thread used up its stack";
 constexpr const char* kUnknownText = "Unknown system exception";
 
 // Addresses below 64 KiB are never mapped.
@@ -178,7 +179,15 @@ TEST_F(TranslatedFaults, OtherThreadsTranslateOnlyAfterTheirOwnInitialize) {
   }
 }
 
-using TranslatedFaultsDeathTest = TranslatedFaults;
+// Death tests re-run the test program for the child, so that the child has
+// no threads that a fork would have left half-copied.
+class TranslatedFaultsDeathTest : public TranslatedFaults {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TranslatedFaults::SetUp();
+  }
+};
 
 TEST_F(TranslatedFaultsDeathTest, UntranslatedFaultsKeepTheirSignal) {
   // After Deinitialize the fault takes its ordinary course again.
@@ -195,17 +204,42 @@ TEST_F(TranslatedFaultsDeathTest, UntranslatedFaultsKeepTheirSignal) {
   EXPECT_EXIT(std::raise(SIGFPE), ::testing::KilledBySignal(SIGFPE), "");
 }
 
-TEST_F(TranslatedFaultsDeathTest, StackOverflowEndsTheProcess) {
-  // There is no stack left to throw on, so the overflow is not translated.
-  EXPECT_EXIT(std::thread([] {
-                c_QARNPlus_Exception::Initialize();
-                try {
-                  Recurse(0);
-                } catch (const c_QARNPlus_Exception&) {
-                  std::_Exit(0);
-                }
-              }).join(),
-              ::testing::KilledBySignal(SIGSEGV), "");
+thread_local int t_marker = 0;
+
+// Returning from the fault must not leave this thread with another thread's
+// thread-local storage (the emulated descriptor table is shared by threads).
+TEST_F(TranslatedFaults, ThreadKeepsItsOwnThreadLocalsAcrossFaults) {
+  t_marker = 7;
+  std::thread([] { t_marker = 9; }).join();
+  for (uintptr_t address : {kReadAddress, kWriteAddress}) {
+    const c_QARNPlus_Exception e = CatchFault([address] { ReadFrom(address); });
+    EXPECT_EQ(e.m_ExceptionRecord.ExceptionInformation[1], address);
+    EXPECT_EQ(t_marker, 7);
+  }
+}
+
+TEST_F(TranslatedFaults, StackOverflowIsTranslatedAndCanHappenAgain) {
+  // The throw runs on the alternate stack and unwinds back onto the thread's
+  // own; the stack's guard stays in place for the next overflow.
+  std::string texts[2];
+  std::thread([&texts] {
+    c_QARNPlus_Exception::Initialize();
+    for (std::string& text : texts) {
+      text = static_cast<const char*>(CatchFault([] { Recurse(0); }));
+    }
+    c_QARNPlus_Exception::Deinitialize();
+  }).join();
+  EXPECT_EQ(texts[0], kStackOverflowText);
+  EXPECT_EQ(texts[1], kStackOverflowText);
+}
+
+TEST_F(TranslatedFaultsDeathTest, MainThreadStackOverflowIsTranslated) {
+  EXPECT_EXIT(
+      {
+        const c_QARNPlus_Exception e = CatchFault([] { Recurse(0); });
+        std::_Exit(e.m_ExceptionRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW ? 3 : 4);
+      },
+      ::testing::ExitedWithCode(3), "");
 }
 
 TEST(FaultChain, EarlierHandlerGetsFaultsOfThreadsWithoutTranslator) {

@@ -10,12 +10,14 @@
 // -fnon-call-exceptions has unwind entries for every instruction that can
 // trap, so the translator's throw unwinds into the faulting frame's handlers.
 
+#include <asm/ldt.h>
 #include <errno.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -31,6 +33,7 @@
 namespace qarn::os {
 
 extern "C" void qarn_fault_trampoline();
+extern "C" void qarn_overflow_trampoline();
 
 namespace {
 
@@ -328,44 +331,103 @@ bool IsStackOverflow(int signal, const siginfo_t& info, uintptr_t esp) {
 }
 
 constexpr greg_t kDirectionFlag = 0x400;
+constexpr size_t kMinOverflowStack = 32 * 1024;
+
+// Where the trampoline can run after a stack overflow: the lower half of the
+// alternate stack, which this handler (in the upper half) leaves free and
+// which is no longer in use once the handler has returned. 0: no room.
+uintptr_t OverflowStackTop() {
+  stack_t alt{};
+  if (sigaltstack(nullptr, &alt) != 0 || (alt.ss_flags & SS_ONSTACK) == 0 ||
+      alt.ss_size < kMinOverflowStack) {
+    return 0;
+  }
+  const uintptr_t middle = (reinterpret_cast<uintptr_t>(alt.ss_sp) + alt.ss_size / 2) & ~uintptr_t{15};
+  const uintptr_t here = reinterpret_cast<uintptr_t>(&alt);
+  return here > middle + 256 ? middle : 0;
+}
 
 // Resumes the thread in the trampoline, as if the faulting instruction had
 // called it. The unwinder looks up the caller at (return address - 1), so the
 // return address is chosen to make that fall inside the faulting instruction.
-void RedirectToTrampoline(const PendingFault& fault, ucontext_t* uc) {
+// `overflow_top` is 0 for a fault with stack to spare; after a stack overflow
+// it is where qarn_overflow_trampoline runs instead, told by two words where
+// the faulting frame's stack and return address are.
+void RedirectToTrampoline(const PendingFault& fault, uintptr_t overflow_top, ucontext_t* uc) {
   greg_t* gregs = uc->uc_mcontext.gregs;
   const uintptr_t eip = static_cast<uintptr_t>(gregs[REG_EIP]);
+  uintptr_t esp = static_cast<uintptr_t>(gregs[REG_ESP]);
+  uintptr_t return_address;
   const bool jumped_nowhere = fault.record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
                               fault.record.ExceptionInformation[0] == kAccessExecute &&
                               fault.record.ExceptionInformation[1] == eip;
-  if (!jumped_nowhere) {
-    // A fault leaves EIP on the instruction, a trap after it; a call into an
-    // unmapped address left the caller's return address on top already.
-    const uintptr_t return_address = fault.signal == SIGTRAP ? eip : eip + 1;
-    const uintptr_t esp = static_cast<uintptr_t>(gregs[REG_ESP]) - sizeof(uint32_t);
-    *reinterpret_cast<uint32_t*>(esp) = static_cast<uint32_t>(return_address);
-    gregs[REG_ESP] = static_cast<greg_t>(esp);
-    gregs[REG_UESP] = static_cast<greg_t>(esp);
+  if (jumped_nowhere) {
+    // A call into unmapped memory: the caller's return address is on top.
+    return_address = *reinterpret_cast<const uint32_t*>(esp);
+    esp += sizeof(uint32_t);
+  } else {
+    // A fault leaves EIP on the instruction, a trap after it.
+    return_address = fault.signal == SIGTRAP ? eip : eip + 1;
   }
-  gregs[REG_EIP] = static_cast<greg_t>(reinterpret_cast<uintptr_t>(&qarn_fault_trampoline));
+  uintptr_t new_esp;
+  if (overflow_top == 0) {
+    new_esp = esp - sizeof(uint32_t);
+    *reinterpret_cast<uint32_t*>(new_esp) = static_cast<uint32_t>(return_address);
+    gregs[REG_EIP] = static_cast<greg_t>(reinterpret_cast<uintptr_t>(&qarn_fault_trampoline));
+  } else {
+    new_esp = overflow_top - 2 * sizeof(uint32_t);
+    uint32_t* frame = reinterpret_cast<uint32_t*>(new_esp);
+    frame[0] = static_cast<uint32_t>(return_address);
+    frame[1] = static_cast<uint32_t>(esp);
+    gregs[REG_EIP] = static_cast<greg_t>(reinterpret_cast<uintptr_t>(&qarn_overflow_trampoline));
+  }
+  gregs[REG_ESP] = static_cast<greg_t>(new_esp);
+  gregs[REG_UESP] = static_cast<greg_t>(new_esp);
   gregs[REG_EFL] &= ~kDirectionFlag;  // functions are entered with DF clear
+}
+
+// Under qemu-user all threads share one emulated descriptor table, and the
+// return from a signal handler reloads %gs from it: the thread would resume
+// with the thread pointer (and thread-local storage) of whichever thread was
+// created last. Rewriting this thread's TLS descriptor with its own thread
+// pointer just before returning keeps %gs right; a real kernel keeps the
+// descriptors per thread, so there it rewrites the same value.
+void KeepThreadPointer() {
+  uint16_t selector = 0;
+  asm volatile("movw %%gs, %0" : "=r"(selector));
+  constexpr uint16_t kLocalTable = 4;
+  if (selector < 8 || (selector & kLocalTable) != 0) return;
+  uintptr_t thread_pointer = 0;
+  asm volatile("movl %%gs:0, %0" : "=r"(thread_pointer));
+  user_desc descriptor{};
+  descriptor.entry_number = selector >> 3;
+  descriptor.base_addr = static_cast<unsigned int>(thread_pointer);
+  descriptor.limit = 0xFFFFF;
+  descriptor.seg_32bit = 1;
+  descriptor.limit_in_pages = 1;
+  descriptor.useable = 1;
+  syscall(SYS_set_thread_area, &descriptor);
 }
 
 void OnFaultSignal(int signal, siginfo_t* info, void* raw_context) {
   const int saved_errno = errno;
   ucontext_t* uc = static_cast<ucontext_t*>(raw_context);
   const Translator translator = t_state.translator;
-  // Only faults of the processor are translated; a signal that a process
-  // sent, a thread without translator, and a stack overflow (there is no
-  // stack left to throw on) take the way they would have taken without us.
-  if (translator == nullptr || info->si_code <= 0 ||
-      IsStackOverflow(signal, *info, static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_ESP]))) {
+  const bool overflow =
+      IsStackOverflow(signal, *info, static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_ESP]));
+  const uintptr_t overflow_top = overflow ? OverflowStackTop() : 0;
+  // Only faults of the processor are translated: a signal that a process
+  // sent, a fault on a thread without translator, and a stack overflow
+  // without room to throw take the way they would have taken without us.
+  if (translator == nullptr || info->si_code <= 0 || (overflow && overflow_top == 0)) {
     PassOn(signal, info, raw_context);
   } else {
     FillRecord(signal, *info, *uc, &t_pending);
+    if (overflow) t_pending.record.ExceptionCode = EXCEPTION_STACK_OVERFLOW;
     t_pending.translator = translator;
-    RedirectToTrampoline(t_pending, uc);
+    RedirectToTrampoline(t_pending, overflow_top, uc);
   }
+  KeepThreadPointer();
   errno = saved_errno;
 }
 
@@ -379,11 +441,11 @@ void InstallHandlers() {
 
 }  // namespace
 
-// Entered only through RedirectToTrampoline, on the faulting thread's own
-// stack, with the fault's return address on top. It must keep ordinary unwind
-// information (hence a normal C++ function, realigning the stack it is given),
-// and it saves what it uses, so that unwinding past it restores the faulting
-// frame's registers.
+// Entered through RedirectToTrampoline, with the fault's return address on
+// top of the faulting thread's own stack, or called by
+// qarn_overflow_trampoline. It must keep ordinary unwind information (hence a
+// normal C++ function, realigning the stack it is given), and it saves what it
+// uses, so that unwinding past it restores the faulting frame's registers.
 extern "C" __attribute__((noinline, used, force_align_arg_pointer, visibility("hidden"))) void
 qarn_fault_trampoline() {
   PendingFault fault = t_pending;  // a fault inside the translator may reuse the slot
@@ -394,6 +456,35 @@ qarn_fault_trampoline() {
   raise(fault.signal);
   abort();
 }
+
+// After a stack overflow the trampoline runs on the alternate stack, entered
+// with [esp] = the return address into the faulting frame and [esp + 4] = that
+// frame's stack pointer. Its unwind rules say exactly that (DWARF expressions:
+// CFA = *(esp + 4), return address at esp + 0; then the same relative to ebp),
+// so the throw unwinds from here straight back onto the thread's own stack.
+asm(R"(
+        .text
+        .globl qarn_overflow_trampoline
+        .hidden qarn_overflow_trampoline
+        .type qarn_overflow_trampoline, @function
+qarn_overflow_trampoline:
+        .cfi_startproc simple
+        .cfi_escape 0x0f, 0x03, 0x74, 0x04, 0x06
+        .cfi_escape 0x10, 0x08, 0x02, 0x74, 0x00
+        pushl %ebp
+        .cfi_escape 0x0f, 0x03, 0x74, 0x08, 0x06
+        .cfi_escape 0x10, 0x08, 0x02, 0x74, 0x04
+        .cfi_escape 0x10, 0x05, 0x02, 0x74, 0x00
+        movl %esp, %ebp
+        .cfi_escape 0x0f, 0x03, 0x75, 0x08, 0x06
+        .cfi_escape 0x10, 0x08, 0x02, 0x75, 0x04
+        .cfi_escape 0x10, 0x05, 0x02, 0x75, 0x00
+        andl $-16, %esp
+        call qarn_fault_trampoline
+        ud2
+        .cfi_endproc
+        .size qarn_overflow_trampoline, .-qarn_overflow_trampoline
+)");
 
 Translator SetThreadTranslator(Translator translator) {
   pthread_once(&g_install_once, &InstallHandlers);
