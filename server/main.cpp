@@ -43,8 +43,9 @@ char g_request[server::kMaxRequest + server::kRequestSlack];
 char g_reply[qarn::msg::kSlotSize];
 
 // Serves requests until Shutdown, a lost client or a failed reply.
-void Serve(HANDLE pipe) {
+void Serve(HANDLE pipe, const Arguments& arguments) {
   server::ServerState state;
+  state.launch = {arguments.option, arguments.server_dir, arguments.suffix, arguments.app_dir};
   while (!state.shutdown) {
     uint32_t length = 0;
     const uint32_t error = os::PipeRead(pipe, g_request, server::kMaxRequest, &length);
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
   }
   server::PipeCallback channel(pipe);
   c_QARNPlus_Callback::m_pCallback = &channel;
-  Serve(pipe);
+  Serve(pipe, arguments);
   c_QARNPlus_Callback::m_pCallback = nullptr;
   os::PipeClose(pipe);
   os::PipeListenerClose(listener);

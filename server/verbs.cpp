@@ -3,10 +3,12 @@
 #include "server/verbs.h"
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
 
+#include "platform/platform.h"
 #include "qarnplus/callback.h"
 #include "server/document.h"
 #include "server/ret_writer.h"
@@ -41,6 +43,16 @@ Outcome Help(ServerState&, const Words&, RetWriter& ret);
 
 Outcome Version(ServerState&, const Words&, RetWriter& ret) {
   ret.Int("version", kServerVersion);
+  return kOk;
+}
+
+Outcome Status(ServerState& state, const Words&, RetWriter& ret) {
+  ret.Int("pid", os::CurrentProcessId());
+  ret.Int("option", state.launch.option);
+  ret.String("serverDir", state.launch.server_dir);
+  ret.String("suffix", state.launch.suffix);
+  ret.String("appDir", state.launch.app_dir);
+  ret.String("driver", state.driver_ready ? "initialised" : "clean");
   return kOk;
 }
 
@@ -131,6 +143,11 @@ Outcome CallbackPhoto(const Words& words, uint32_t address, RetWriter& ret) {
   const bool shown =
       forwarder(reinterpret_cast<void*>(static_cast<uintptr_t>(context)), &rect, number, text.c_str());
   ret.String("result", shown ? "true" : "false");
+  // The forwarder leaves the caller's rectangle as it was.
+  char corners[64];
+  snprintf(corners, sizeof corners, "%d %d %d %d", static_cast<int>(rect.left), static_cast<int>(rect.top),
+           static_cast<int>(rect.right), static_cast<int>(rect.bottom));
+  ret.String("rect", corners);
   return kOk;
 }
 
@@ -160,6 +177,7 @@ Outcome Call(ServerState&, const Words&, RetWriter&) { return kOk; }  // see Run
 const Verb kVerbs[] = {
     {"help", "help", false, Help},
     {"version", "version", false, Version},
+    {"status", "status", false, Status},
     {"echo", "echo <text>", true, Echo},
     {"fail", "fail <error code>", true, Fail},
     {"tag", "tag <number|name>", true, Tag},

@@ -1,0 +1,130 @@
+#pragma once
+// Test side of the scripted peer: a temporary server folder that holds the
+// peer under a server's name, the peer's script, and what the peer recorded.
+
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/message.h"
+#include "platform/platform.h"
+
+namespace qarn::test {
+
+struct PeerMessage {
+  uint32_t kind;  // 1: request, 2: answer to a callback message
+  std::string bytes;
+  bool IsRequest(const char* method) const {
+    return kind == 1 && bytes.size() >= msg::kHeaderSize && msg::MethodIs(bytes.data(), method);
+  }
+};
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes.
+class ServerFolder {
+ public:
+  ServerFolder() {
+    static int counter = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            ("qarn-test-" + std::to_string(os::CurrentProcessId()) + "-" + std::to_string(++counter));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ServerFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ServerFolder(const ServerFolder&) = delete;
+  ServerFolder& operator=(const ServerFolder&) = delete;
+
+  std::string path() const { return path_.string(); }
+
+  // Makes `program` (a file beside the tests, or the server) answer to
+  // <folder>/<name>.
+  void Install(const std::string& name,
+               const std::string& program = QARN_TEST_BIN_DIR "/scripted_peer") const {
+    std::filesystem::create_symlink(program, path_ / name);
+  }
+
+  // Everything the peer received, in order.
+  std::vector<PeerMessage> Received() const {
+    std::ifstream file(path_ / "peer.record", std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<PeerMessage> messages;
+    size_t at = 0;
+    while (at + 8 <= data.size()) {
+      uint32_t kind = 0;
+      uint32_t length = 0;
+      memcpy(&kind, data.data() + at, 4);
+      memcpy(&length, data.data() + at + 4, 4);
+      at += 8;
+      if (at + length > data.size()) break;
+      messages.push_back({kind, data.substr(at, length)});
+      at += length;
+    }
+    return messages;
+  }
+
+  size_t CountRequests(const char* method) const {
+    size_t count = 0;
+    for (const PeerMessage& m : Received()) count += m.IsRequest(method) ? 1 : 0;
+    return count;
+  }
+
+  std::vector<std::string> PeerArgv() const {
+    std::ifstream file(path_ / "peer.argv");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets the peer's start mode and script for the peers started while it lives.
+class PeerScript {
+ public:
+  explicit PeerScript(const char* script, const char* start = "normal", const char* linger_ms = "300") {
+    setenv("QARN_PEER_SCRIPT", script, 1);
+    setenv("QARN_PEER_START", start, 1);
+    setenv("QARN_PEER_LINGER_MS", linger_ms, 1);
+  }
+  ~PeerScript() {
+    unsetenv("QARN_PEER_SCRIPT");
+    unsetenv("QARN_PEER_START");
+    unsetenv("QARN_PEER_LINGER_MS");
+  }
+  PeerScript(const PeerScript&) = delete;
+  PeerScript& operator=(const PeerScript&) = delete;
+};
+
+// Waits (bounded) until the process has ended; true when it has.
+inline bool WaitForExit(HANDLE process, int limit_ms = 10000) {
+  for (int waited = 0; waited < limit_ms; waited += 10) {
+    if (os::ProcessHasExited(process)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return os::ProcessHasExited(process);
+}
+
+// The objects of this process's namespace in /dev/shm (blocks, start events).
+inline std::vector<std::string> SharedObjects() {
+  std::vector<std::string> names;
+  const std::string marker = std::string("qarn.") + os::ObjectNamespace() + ".";
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(marker) != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace qarn::test
