@@ -1,0 +1,41 @@
+#pragma once
+// A minimal check harness for the Win32 OS-layer tests: every CHECK counts,
+// a failed one prints where and what, and main() prints the totals.
+
+#include <stdio.h>
+
+namespace wine_test {
+
+struct Tally {
+  int passed = 0;
+  int failed = 0;
+};
+inline Tally g_tally;
+
+inline bool Record(bool ok, const char* file, int line, const char* what) {
+  if (ok) {
+    ++g_tally.passed;
+  } else {
+    ++g_tally.failed;
+    fprintf(stderr, "FAILED %s:%d: %s\n", file, line, what);
+    fflush(stderr);
+  }
+  return ok;
+}
+
+inline bool RecordEqual(unsigned long long actual, unsigned long long expected, const char* file, int line,
+                        const char* what) {
+  const bool ok = actual == expected;
+  Record(ok, file, line, what);
+  if (!ok)
+    fprintf(stderr, "  actual %llu (0x%llx), expected %llu (0x%llx)\n", actual, actual, expected, expected);
+  return ok;
+}
+
+}  // namespace wine_test
+
+#define CHECK(condition) ::wine_test::Record((condition), __FILE__, __LINE__, #condition)
+#define CHECK_EQ(actual, expected)                                                        \
+  ::wine_test::RecordEqual(static_cast<unsigned long long>(actual),                       \
+                           static_cast<unsigned long long>(expected), __FILE__, __LINE__, \
+                           #actual " == " #expected)

@@ -1,0 +1,47 @@
+// The Win32 OS layer under Wine: named pipes, events, processes, mappings,
+// the registry setting, the string table and fault translation, each across
+// real processes where the library uses them so.
+//
+// Without arguments the program runs every test and prints "N passed, M
+// failed"; started with the server command line it is the peer process.
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "check.h"
+#include "peer.h"
+
+namespace wine_test {
+void RunPipeTests();
+void RunEventAndProcessTests();
+void RunMappingTests();
+void RunSettingTests();
+void RunFaultTextTests();
+void RunFaultTranslationTests();
+}  // namespace wine_test
+
+int main(int argc, char** argv) {
+  if (argc == 7 && strcmp(argv[1], "-l") == 0) return wine_test::RunPeer(atoi(argv[2]), argv[4], argv[6]);
+
+  using Group = void (*)();
+  const struct {
+    const char* name;
+    Group run;
+  } groups[] = {
+      {"pipe", wine_test::RunPipeTests},
+      {"event and process", wine_test::RunEventAndProcessTests},
+      {"mapping", wine_test::RunMappingTests},
+      {"setting", wine_test::RunSettingTests},
+      {"fault texts", wine_test::RunFaultTextTests},
+      {"fault translation", wine_test::RunFaultTranslationTests},
+  };
+  for (const auto& group : groups) {
+    const int failed_before = wine_test::g_tally.failed;
+    group.run();
+    printf("%-18s %s\n", group.name, wine_test::g_tally.failed == failed_before ? "ok" : "FAILED");
+    fflush(stdout);
+  }
+  printf("%d passed, %d failed\n", wine_test::g_tally.passed, wine_test::g_tally.failed);
+  return wine_test::g_tally.failed == 0 && wine_test::g_tally.passed > 0 ? 0 : 1;
+}
