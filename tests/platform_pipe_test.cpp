@@ -61,7 +61,7 @@ class EchoPipeTest : public ::testing::Test {
 TEST_F(EchoPipeTest, KeepsEveryMessageWholeAndByteExact) {
   std::string all_bytes(kReadCapacity, '\0');
   for (size_t i = 0; i < all_bytes.size(); ++i) all_bytes[i] = static_cast<char>(i * 7 + 3);
-  const std::vector<std::string> messages = {"x", std::string("a\0b", 3), all_bytes,
+  const std::vector<std::string> messages = {"x", "", std::string("a\0b", 3), all_bytes,
                                              std::string(146, '\xFF')};
   // All are written before the first is read: boundaries must survive queueing.
   for (const std::string& message : messages) ASSERT_EQ(Send(message), os::kErrorSuccess);
