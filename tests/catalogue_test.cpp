@@ -659,12 +659,13 @@ TEST_F(Catalogue, EncryptPicOfSealReturnsTheNewCountButTheOldNumberOfBytes) {
     ASSERT_EQ(package.m_pBlocks->size(), 4u);
     EXPECT_EQ((*package.m_pBlocks)[0]->m_nSize, 100u);
     EXPECT_TRUE(Succeeded(Server::Call(record, 1006)));
-    // The server has put its own count into the cell; make it 200, as a
-    // server that produced a larger picture would.
-    auto* shared_cell = static_cast<uint8_t*>((*package.m_pBlocks)[1]->m_pShared);
+    // The server has put its own count into the cell; another process then
+    // stores 200, as a server that produced a larger picture would.
+    const auto* shared_cell = static_cast<const uint8_t*>((*package.m_pBlocks)[1]->m_pShared);
     EXPECT_NE(Read32(shared_cell), 100u);
-    Write32(shared_cell, 200);
-    stored = 200;
+    EXPECT_NE(transport_test::RunPeer("poke " + NameOf(cell) + " 0 c8000000").find("ok"), std::string::npos);
+    stored = Read32(shared_cell);
+    EXPECT_EQ(stored, 200u);
   }
   EXPECT_EQ(*cell, stored);
   for (uint32_t j = 0; j < 100; ++j) ASSERT_GE(data[j], 0x80) << "data byte " << j << " did not come back";
