@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -206,9 +207,10 @@ void WritePointer(uint8_t* at, const void* p) {
 
 // Variations of the standard filling, for the edge cases.
 struct Options {
-  std::set<uint16_t> null_at;          // these pointer fields are NULL
-  std::set<uint16_t> zero_length_at;   // these buffers get length 0
-  std::set<uint16_t> empty_string_at;  // these strings are ""
+  std::set<uint16_t> null_at;              // these pointer fields are NULL
+  std::set<uint16_t> zero_length_at;       // these buffers get length 0
+  std::set<uint16_t> empty_string_at;      // these strings are ""
+  std::map<uint16_t, uint32_t> length_of;  // buffer at -> length, instead of the standard one
   int chain_nodes = 2;
 };
 
@@ -386,7 +388,8 @@ class AppMemory {
       case Kind::kShapeLength32: {
         // Every byte of a length stays below 0x80, apart from the server's pattern.
         const uint32_t base = slot.kind == Kind::kLength8 ? 100 : slot.kind == Kind::kLength32 ? 1030 : 300;
-        const uint32_t length = options_.zero_length_at.count(slot.at) ? 0 : base + 7 * distinct;
+        uint32_t length = options_.zero_length_at.count(slot.at) ? 0 : base + 7 * distinct;
+        if (options_.length_of.count(slot.at) != 0) length = options_.length_of.at(slot.at);
         SetLength(slot, length);
         if (!null) area = NewArea(length, true, seed);
         break;
@@ -635,6 +638,17 @@ TEST_F(Catalogue, NullPointersGiveEmptyBlocksThatStayNull) {
   links.null_at = {8};
   links.zero_length_at = {8};
   RunCall(314, links);  // SAPGetLinks1: first buffer NULL, length 0
+}
+
+TEST_F(Catalogue, LongestAndShortestBuffers) {
+  Options longest;
+  longest.length_of = {{6, 255}};
+  RunCall(325, longest);  // SAPGetInfo1: an 8-bit length of 255
+  longest.length_of = {{20, 65535}};
+  RunCall(288, longest);  // SAPDetach1: a 16-bit length of 65535
+  Options lone_terminator;
+  lone_terminator.empty_string_at = {6};
+  RunCall(1001, lone_terminator);  // SAPEncryptFile: "" makes a 1-byte block
 }
 
 TEST_F(Catalogue, PrintChainsOfZeroOneAndThreeNodes) {
