@@ -36,17 +36,27 @@ constexpr ULONG_PTR kAccessExecute = 8;
 
 // Each fault sits in a function of its own, so that its address range is known
 // and the compiler neither folds nor drops the faulting instruction.
-__attribute__((noipa)) int ReadFrom(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
-__attribute__((noipa)) void WriteTo(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
-__attribute__((noipa)) void CallAddress(uintptr_t address) { reinterpret_cast<void (*)()>(address)(); }
-__attribute__((noipa)) int Divide(int dividend, int divisor) { return dividend / divisor; }
-__attribute__((noipa)) void ExecuteUd2() { asm volatile("ud2"); }
-__attribute__((noipa)) void ExecuteInt3() { asm volatile("int3"); }
+#if defined(__clang__)
+#define QARN_OPAQUE __attribute__((noinline))
+#else
+#define QARN_OPAQUE __attribute__((noipa))
+#endif
+QARN_OPAQUE int ReadFrom(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
+QARN_OPAQUE void WriteTo(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
+QARN_OPAQUE void CallAddress(uintptr_t address) { reinterpret_cast<void (*)()>(address)(); }
+QARN_OPAQUE int Divide(int dividend, int divisor) { return dividend / divisor; }  // NOLINT: divides by zero
+QARN_OPAQUE void ExecuteUd2() { asm volatile("ud2"); }
+QARN_OPAQUE void ExecuteInt3() { asm volatile("int3"); }
+
+// Read through volatiles so that no constant reaches the faulting code.
+volatile int g_zero = 0;
+volatile int g_no_depth = -1;
 
 // Deep enough to exhaust any thread stack; the volatile array keeps frames big.
-__attribute__((noipa)) int Recurse(int depth) {
+QARN_OPAQUE int Recurse(int depth) {
   volatile char frame[4096];
   frame[0] = static_cast<char>(depth);
+  if (depth == g_no_depth) return 0;
   return Recurse(depth + 1) + frame[0];
 }
 
@@ -114,7 +124,7 @@ TEST_F(TranslatedFaults, CallIntoUnmappedMemoryIsAnExecuteViolation) {
 }
 
 TEST_F(TranslatedFaults, ArithmeticAndInstructionFaultsGetTheirTexts) {
-  const c_QARNPlus_Exception divide = CatchFault([] { Divide(1, 0); });
+  const c_QARNPlus_Exception divide = CatchFault([] { Divide(1, g_zero); });
   EXPECT_EQ(divide.m_ExceptionRecord.ExceptionCode, EXCEPTION_INT_DIVIDE_BY_ZERO);
   EXPECT_STREQ(divide, kIntDivideByZeroText);
   ExpectFaultInside(divide, AddressOfFunction(&Divide));

@@ -325,9 +325,10 @@ void PassOn(int signal, siginfo_t* info, void* context) {
 bool IsStackOverflow(int signal, const siginfo_t& info, uintptr_t esp) {
   if (signal != SIGSEGV || t_state.stack_low == 0) return false;
   const uintptr_t address = reinterpret_cast<uintptr_t>(info.si_addr);
-  const bool in_guard = address >= t_state.guard_low && address < t_state.stack_low;
-  const bool stack_spent = esp - sizeof(uint32_t) < t_state.stack_low;
-  return in_guard || stack_spent;
+  const auto in_guard = [](uintptr_t at) { return at >= t_state.guard_low && at < t_state.stack_low; };
+  // Either the access fell into the guard, or the stack pointer itself has no
+  // room left for a return address.
+  return in_guard(address) || in_guard(esp - sizeof(uint32_t));
 }
 
 constexpr greg_t kDirectionFlag = 0x400;
