@@ -16,8 +16,9 @@ using platform_peer::kEchoServer;
 
 constexpr uint32_t kReadCapacity = 1024;
 
-// A pid that no process can have (above any pid_max).
-constexpr uint32_t kImpossiblePid = 0x7FFFFFF0u;
+// A pid that no process can have (above any pid_max), different for every
+// test process.
+const uint32_t kImpossiblePid = 0x7F000000u + os::CurrentProcessId();
 
 // Starts the echo peer and connects to it. The first attempt is made before
 // the peer is allowed to listen.
@@ -109,6 +110,24 @@ TEST(PipeTest, ListenerOfAnotherPidIsRefused) {
   EXPECT_EQ(os::PipeOpen(kImpossiblePid, &pipe), os::kErrorAccessDenied);
   os::PipeListenerClose(listener);
   EXPECT_EQ(os::PipeOpen(kImpossiblePid, &pipe), os::kErrorFileNotFound);
+}
+
+TEST(PipeTest, FullBacklogMakesThePipeBusy) {
+  HANDLE listener = nullptr;
+  ASSERT_EQ(os::PipeListen(kImpossiblePid, &listener), os::kErrorSuccess);
+  // Refused connections stay queued at the listener until it accepts them.
+  uint32_t error = os::kErrorSuccess;
+  int attempts = 0;
+  for (; attempts < 64; ++attempts) {
+    HANDLE pipe = nullptr;
+    error = os::PipeOpen(kImpossiblePid, &pipe);
+    if (error != os::kErrorAccessDenied) break;
+  }
+  EXPECT_GT(attempts, 0);
+  EXPECT_EQ(error, os::kErrorPipeBusy);
+  EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorSuccess);
+  os::PipeListenerClose(listener);
+  EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorFileNotFound);
 }
 
 TEST(PipeTest, DescriptorZeroIsAValidHandle) {
