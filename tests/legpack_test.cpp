@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "qarnplus/driver.h"
+#include "qarnplus/server.h"
 #include "tests/doc_peer_client.h"
 #include "transport/api_code_text.h"
 
@@ -315,6 +317,36 @@ TEST_F(LegpackTest, AssignmentMovesTheBlocks) {
   }
   ASSERT_EQ(target.m_pBlocks->size(), 1u);
   EXPECT_EQ(RunPeer("peek " + NameOf(&b) + " 1"), "10\n") << "the moved block outlives its first owner";
+}
+
+// The same two records through a real session with the stand-in server.
+TEST_F(LegpackTest, DocumentCallsThroughTheServerSession) {
+  void* session = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+  ASSERT_NE(session, nullptr);
+  f_QARNDRV_Init(session);
+  SAPGetVersion1 version;
+  memset(&version, 0x21, sizeof version);
+  char message[40] = {0};
+  char text[] = "t";
+  SAPGetErrMes1 error{3, message, sizeof message, text};
+  const char* reply = nullptr;
+  {
+    c_QARNPlus_Legpack version_package(Para(&version), 1);
+    c_QARNPlus_Legpack error_package(Para(&error), 8);
+    f_QARNDRV_Invoke(session, ("call " + NameOf(&version) + " 1").c_str(), &reply, nullptr);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_NE(std::string(reply).find(BlocksReply(1)), std::string::npos) << reply;
+    f_QARNDRV_Invoke(session, ("call " + NameOf(&error) + " 8").c_str(), &reply, nullptr);
+    EXPECT_NE(std::string(reply).find(BlocksReply(3)), std::string::npos) << reply;
+  }
+  f_QARNDRV_Clean(session);
+  f_QARNSVR_FreeLibrary(session);
+  EXPECT_EQ(Bytes(version.abVersion, 3),
+            (std::vector<unsigned char>{Pattern(1, 0, 4), Pattern(1, 0, 5), Pattern(1, 0, 6)}));
+  EXPECT_EQ(version.nLead, 0x2121);
+  EXPECT_STREQ(message, "QARN error 3");
+  EXPECT_EQ(error.nMessageLen, sizeof message);
+  EXPECT_EQ(static_cast<unsigned char>(text[0]), Pattern(8, 11, 0));
 }
 
 }  // namespace
