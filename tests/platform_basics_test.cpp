@@ -1,5 +1,5 @@
-// The small pieces of the OS layer: errno translation, clocks, paths and the
-// object namespace.
+// The small pieces of the OS layer: errno translation, clocks, the
+// executable path and the object namespace.
 
 #include <errno.h>
 
@@ -40,14 +40,6 @@ TEST(BasicsTest, ExecutablePathIsThisProgramAndCutsToTheBuffer) {
   EXPECT_EQ(std::string(cut), std::string(path, 5));
   EXPECT_EQ(os::ExecutablePath(cut, 0), os::kErrorInvalidParameter);
   EXPECT_EQ(os::kPathSeparator, '/');
-}
-
-TEST(BasicsTest, ServerExecutableName) {
-  char out[64];
-  EXPECT_EQ(os::FormatServerExecutable(out, sizeof out, "/opt/qarn", "14"), 20);
-  EXPECT_STREQ(out, "/opt/qarn/qarn_svr14");
-  os::FormatServerExecutable(out, sizeof out, "", "");
-  EXPECT_STREQ(out, "/qarn_svr");
 }
 
 TEST(BasicsTest, NamespaceIsQarnNsOrTheProcessId) {
