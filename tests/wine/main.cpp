@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 #include "check.h"
 #include "peer.h"
@@ -21,8 +22,35 @@ void RunFaultTextTests();
 void RunFaultTranslationTests();
 }  // namespace wine_test
 
+namespace {
+
+// A read that never returns must fail the run, not hang it.
+constexpr DWORD kRunTimeLimitMs = 180000;
+
+DWORD WINAPI Watchdog(void*) {
+  Sleep(kRunTimeLimitMs);
+  printf("timed out after %lu ms: %d passed, %d failed\n", kRunTimeLimitMs, wine_test::g_tally.passed,
+         wine_test::g_tally.failed);
+  fflush(stdout);
+  ExitProcess(2);
+}
+
+// A crash must fail the run visibly; Wine's debugger would end it with 0.
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
+  printf("crashed: exception 0x%08lx at %p: %d passed, %d failed\n",
+         exception->ExceptionRecord->ExceptionCode, exception->ExceptionRecord->ExceptionAddress,
+         wine_test::g_tally.passed, wine_test::g_tally.failed);
+  fflush(stdout);
+  ExitProcess(4);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc == 7 && strcmp(argv[1], "-l") == 0) return wine_test::RunPeer(atoi(argv[2]), argv[4], argv[6]);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(ReportCrash);
+  CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
 
   using Group = void (*)();
   const struct {
