@@ -27,10 +27,14 @@ constexpr size_t kSize = 432, kFunction = 146, kResult = 150, kContext = 151, kR
 // A local copy of a message placed so that the field at `aligned_offset`
 // lands on a 4-byte boundary: the application receives pointers into the
 // copy and must be able to use them as ordinary int and RECT pointers.
+// A zero byte follows the copy: the last field is a text, and one that a
+// careless or hostile server left unterminated must still end for the
+// application. The answer is copied back without it, byte for byte.
 template <size_t Size, size_t AlignedOffset>
 struct MessageCopy {
   static constexpr size_t kShift = (4 - AlignedOffset % 4) % 4;
-  alignas(8) char storage[Size + kShift];
+  alignas(8) char storage[Size + kShift + 1];
+  MessageCopy() { storage[kShift + Size] = '\0'; }
   char* bytes() { return storage + kShift; }
 };
 

@@ -1,0 +1,324 @@
+#pragma once
+// The application's side of a request against a peer that sends arbitrary
+// messages: replies, callback messages, oversized or empty messages, or a
+// hang-up in the middle of a series of callbacks.
+//
+// Input: one control byte, then the peer's messages (16-bit length prefix
+// each). Control bits 0-2 choose the library call that waits for the reply,
+// bit 3 makes the peer hang up instead of sending a final reply once its
+// messages are used up, bit 4 replays the messages instead as the answers
+// that the server-side forwarders read back (no pipe involved).
+//
+// Callback messages carry a function address that the application calls
+// unchecked. So before a message is sent, its address field is pointed at a
+// harmless function of the right type in this process; a message the
+// application would take for a callback is padded to hold that field. The
+// harmless functions use their arguments the way an application would: they
+// read the texts as C strings and fill the password room.
+//
+// Shared by the fuzzer and by the regression tests, which replay inputs
+// through exactly this code.
+
+#include <stdint.h>
+#include <string.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/session.h"
+#include "fuzz/fuzz_bytes.h"
+#include "platform/platform.h"
+#include "qarnplus/callback.h"
+#include "qarnplus/driver.h"
+#include "qarnplus/server.h"
+
+namespace qarn::fuzz {
+
+namespace reply {
+
+constexpr size_t kMaxMessage = 1100;  // a little beyond a reply slot
+constexpr size_t kMaxMessages = 16;   // all fit the socket buffers at once
+constexpr uint8_t kCallMask = 0x07;
+constexpr uint8_t kHangUp = 0x08;
+constexpr uint8_t kForwarders = 0x10;
+constexpr size_t kAddressOffset = 146;
+constexpr size_t kAddressEnd = 150;
+
+// Harmless callback functions. Their results depend on what they read, so
+// reading uninitialised or foreign bytes would show up under the sanitizers.
+inline int WINAPI HarmlessPassword(unsigned char* password, unsigned int* length, const char* document) {
+  const size_t name = strlen(document);
+  size_t room = *length < 256u ? *length : 256u;
+  if (room > name) room = name;
+  memcpy(password, document, room);
+  *length = static_cast<unsigned int>(room);
+  return static_cast<int>(name);
+}
+
+inline int HarmlessSelectedText(unsigned short n, RECT rect, long value) {
+  return static_cast<int>(n + static_cast<uint32_t>(rect.left) + static_cast<uint32_t>(rect.bottom) +
+                          static_cast<uint32_t>(value));
+}
+
+inline bool HarmlessAbsentPhoto(void*, RECT* rect, unsigned long number, const char* text) {
+  rect->left = static_cast<LONG>(static_cast<uint32_t>(rect->right) ^ static_cast<uint32_t>(number));
+  return strlen(text) % 2 == 1;
+}
+
+inline uint32_t AddressOfHarmless(const std::string& message) {
+  if (msg::MethodIs(message.data(), "GetDocPasswd"))
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&HarmlessPassword));
+  if (msg::MethodIs(message.data(), "EnumSelectedText"))
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&HarmlessSelectedText));
+  if (msg::MethodIs(message.data(), "DspAbsentPhoto"))
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&HarmlessAbsentPhoto));
+  return 0;
+}
+
+// What the application's channel makes of a message: a callback to answer,
+// or the end of the exchange (a reply, or a read that fails).
+inline bool IsCallbackForClient(const std::string& message) {
+  return message.size() >= msg::kHeaderSize && message.size() <= msg::kSlotSize &&
+         msg::InterfaceIs(message.c_str(), msg::kCallbackInterface);
+}
+
+// Points the address field of a callback message at a harmless function.
+inline void Aim(std::string& message) {
+  if (message.size() < msg::kHeaderSize) return;
+  std::string header = message.substr(0, msg::kHeaderSize);
+  if (!msg::InterfaceIs(header.c_str(), msg::kCallbackInterface)) return;
+  const uint32_t address = AddressOfHarmless(header);
+  if (address == 0) return;
+  if (message.size() < kAddressEnd) message.resize(kAddressEnd, '\0');
+  memcpy(&message[kAddressOffset], &address, sizeof address);
+}
+
+// The peer's end: takes the request, sends its messages until one ends the
+// exchange, reads the answer to each callback, and finally replies or hangs
+// up. Mirrors the application's channel so that it never waits for nothing.
+// The peer's end is closed when it is done; what it sent stays readable.
+inline void ServeMessages(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
+  static char buffer[65536];
+  uint32_t length = 0;
+  if (os::PipeRead(pipe, buffer, sizeof buffer, &length) != os::kErrorSuccess) return;
+  for (const std::string& message : messages) {
+    if (os::PipeWrite(pipe, message.data(), static_cast<uint32_t>(message.size())) != os::kErrorSuccess)
+      return;
+    if (!IsCallbackForClient(message)) return;
+    if (os::PipeRead(pipe, buffer, sizeof buffer, &length) != os::kErrorSuccess) return;
+  }
+  if (hang_up) return;
+  char final_reply[msg::kResultOffset + 8];
+  msg::Begin(final_reply, sizeof final_reply, msg::kDriverInterface, "Reply");
+  os::PipeWrite(pipe, final_reply, sizeof final_reply);
+}
+
+inline void RunPeer(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
+  ServeMessages(pipe, messages, hang_up);
+  os::PipeClose(pipe);
+}
+
+// A text the library handed out is used as the application would.
+inline size_t UseText(const char* text) { return text != nullptr ? strlen(text) : 0; }
+
+// One library call that sends a request and waits for its reply. Returns
+// false when the call released the session itself.
+inline bool CallLibrary(uint8_t call, void* session) {
+  volatile size_t sink = 0;
+  switch (call) {
+    case 0: {
+      const char* reply = nullptr;
+      LARGE_INTEGER times[4];
+      f_QARNDRV_Invoke(session, "fuzz", &reply, times);
+      sink = UseText(reply);
+      break;
+    }
+    case 1:
+      sink = static_cast<size_t>(f_QARNSVR_GetVersion(session));
+      break;
+    case 2:
+      sink = static_cast<size_t>(f_QARNDRV_GetLastError(session));
+      break;
+    case 3:
+      sink = UseText(f_QARNDRV_FormatMessage(session, QARNDRV_ERR_NONE));
+      break;
+    case 4:
+      sink = UseText(f_QARNDRV_GetTagNameByID(session, static_cast<DXML_TAG>(1)));
+      break;
+    case 5:
+      sink = static_cast<size_t>(f_QARNDRV_GetTagIDByName(session, "fuzz"));
+      break;
+    case 6:
+      f_QARNDRV_Init(session);
+      break;
+    default:
+      f_QARNSVR_FreeLibrary(session);
+      return false;
+  }
+  (void)sink;
+  return true;
+}
+
+// One thread that plays the peer for every input in turn: a thread per
+// input would exhaust the sanitizer's thread registry under the emulator.
+class PeerThread {
+ public:
+  PeerThread() : thread_([this] { Loop(); }) {}
+  ~PeerThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  PeerThread(const PeerThread&) = delete;
+  PeerThread& operator=(const PeerThread&) = delete;
+
+  void Start(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = std::move(job);
+    changed_.notify_all();
+  }
+  void Finish() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !job_; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stop_ || job_; });
+      if (stop_) return;
+      lock.unlock();
+      job_();
+      lock.lock();
+      job_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> job_;
+  bool stop_ = false;
+  std::thread thread_;  // last: starts once the members above exist
+};
+
+inline PeerThread& OwnPeerThread() {
+  static PeerThread peer;
+  return peer;
+}
+
+// The listening end of this process's own pipe, open for the whole run.
+class Listener {
+ public:
+  Listener() { error_ = os::PipeListen(os::CurrentProcessId(), &handle_); }
+  ~Listener() {
+    if (error_ == os::kErrorSuccess) os::PipeListenerClose(handle_);
+  }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+  bool ok() const { return error_ == os::kErrorSuccess; }
+  HANDLE handle() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+  uint32_t error_ = os::kErrorGenFailure;
+};
+
+inline Listener& OwnListener() {
+  static Listener listener;
+  return listener;
+}
+
+// The server's channel object, answering each forwarded message with the
+// next fuzz message laid over it (an empty one fails the exchange).
+class ScriptedChannel : public c_QARNSVR_Callback {
+ public:
+  explicit ScriptedChannel(const std::vector<std::string>& answers) : answers_(answers) {}
+  int Forward(void* message, unsigned size) override {
+    if (next_ >= answers_.size()) return -1;
+    const std::string& answer = answers_[next_++];
+    if (answer.empty()) return -1;
+    memcpy(message, answer.data(), answer.size() < size ? answer.size() : size);
+    return static_cast<int>(size);
+  }
+  bool done() const { return next_ >= answers_.size(); }
+
+ private:
+  const std::vector<std::string>& answers_;
+  size_t next_ = 0;
+};
+
+// The server's half: each forwarder in turn reads an answer back into its
+// caller's buffers, which are exactly as large as the interface promises.
+inline void RunForwarders(const std::vector<std::string>& answers) {
+  ScriptedChannel channel(answers);
+  c_QARNSVR_Callback* saved = c_QARNPlus_Callback::m_pCallback;
+  c_QARNPlus_Callback::m_pCallback = &channel;
+  volatile unsigned sink = 0;
+  for (unsigned turn = 0; !channel.done(); ++turn) {
+    switch (turn % 3) {
+      case 0: {
+        std::vector<unsigned char> password(256);
+        unsigned int length = 0;
+        sink = sink + static_cast<unsigned>(
+                          c_QARNPlus_Callback::GetDocPasswd(password.data(), &length, "document.gw"));
+        break;
+      }
+      case 1:
+        sink = sink + static_cast<unsigned>(c_QARNPlus_Callback::EnumSelectedText(7, RECT{1, 2, 3, 4}, 5));
+        break;
+      default: {
+        RECT rect{1, 2, 3, 4};
+        sink = sink + c_QARNPlus_Callback::DspAbsentPhoto(nullptr, &rect, 9, "photo");
+        break;
+      }
+    }
+  }
+  c_QARNPlus_Callback::m_pCallback = saved;
+}
+
+}  // namespace reply
+
+inline void RunReplyInput(const uint8_t* data, size_t size) {
+  FuzzBytes in(data, size);
+  const uint8_t control = in.Byte();
+  std::vector<std::string> messages = in.Chunks(reply::kMaxMessage, reply::kMaxMessages);
+  if (control & reply::kForwarders) {
+    reply::RunForwarders(messages);
+    return;
+  }
+  for (std::string& message : messages) reply::Aim(message);
+
+  reply::Listener& listener = reply::OwnListener();
+  if (!listener.ok()) return;
+  c_QARNPlus_Session* session = nullptr;
+  try {
+    session = new c_QARNPlus_Session(os::CurrentProcessId(), INVALID_HANDLE_VALUE, 0);
+  } catch (unsigned long) {
+    return;
+  }
+  HANDLE peer_end = nullptr;
+  if (os::PipeAccept(listener.handle(), &peer_end) != os::kErrorSuccess) {
+    delete session;
+    return;
+  }
+  reply::PeerThread& peer = reply::OwnPeerThread();
+  const bool hang_up = (control & reply::kHangUp) != 0;
+  peer.Start([&] { reply::RunPeer(peer_end, messages, hang_up); });
+  AddSession(session);
+  if (reply::CallLibrary(control & reply::kCallMask, session)) {
+    RemoveSession(session);
+    delete session;  // closes the application's end: the peer stops waiting
+  }
+  peer.Finish();
+}
+
+}  // namespace qarn::fuzz
