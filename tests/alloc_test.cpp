@@ -1,0 +1,260 @@
+// Heap use of requests and sessions, counted allocation by allocation:
+// an exchange allocates nothing (an "Invoke" only its own message), and a
+// session holds at most 12 KiB.
+//
+// The counter sees every allocation of this process: malloc and its kin are
+// replaced here and forward to glibc's own entry points, and the C++
+// runtime's operator new allocates through malloc, so the library's C++
+// objects are counted too. Under AddressSanitizer, whose runtime owns malloc,
+// its allocation hooks count instead. Only allocations on the test's own
+// thread inside an open counting window are counted.
+#include <gtest/gtest.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+
+#include "connection/session.h"
+#include "qarnplus/driver.h"
+#include "qarnplus/server.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QARN_COUNT_WITH_SANITIZER_HOOKS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QARN_COUNT_WITH_SANITIZER_HOOKS 1
+#endif
+
+#if defined(QARN_COUNT_WITH_SANITIZER_HOOKS)
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
+
+namespace {
+
+struct Counts {
+  long allocations = 0;
+  long frees = 0;
+  long long requested_bytes = 0;  // sum of the sizes asked for
+  long long live_bytes = 0;       // allocated minus freed, in allocator units
+};
+
+thread_local bool t_counting = false;
+thread_local Counts t_counts;
+
+void CountAllocation(size_t requested, size_t held) {
+  if (!t_counting) return;
+  ++t_counts.allocations;
+  t_counts.requested_bytes += static_cast<long long>(requested);
+  t_counts.live_bytes += static_cast<long long>(held);
+}
+
+void CountFree(size_t held) {
+  if (!t_counting) return;
+  ++t_counts.frees;
+  t_counts.live_bytes -= static_cast<long long>(held);
+}
+
+// Runs `work` inside a counting window and returns what it allocated.
+template <class Work>
+Counts Counted(Work work) {
+  t_counts = Counts();
+  t_counting = true;
+  work();
+  t_counting = false;
+  return t_counts;
+}
+
+}  // namespace
+
+#if defined(QARN_COUNT_WITH_SANITIZER_HOOKS)
+
+namespace {
+void OnMalloc(const volatile void*, size_t size) { CountAllocation(size, size); }
+void OnFree(const volatile void* p) {
+  if (p != nullptr) CountFree(__sanitizer_get_allocated_size(const_cast<const void*>(p)));
+}
+const int kHooksInstalled = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+}  // namespace
+
+#else
+
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* p, size_t size);
+void __libc_free(void* p);
+void* __libc_memalign(size_t alignment, size_t size);
+
+namespace {
+void* Tally(void* p, size_t requested) {
+  if (p != nullptr) CountAllocation(requested, malloc_usable_size(p));
+  return p;
+}
+}  // namespace
+
+void* malloc(size_t size) { return Tally(__libc_malloc(size), size); }
+void* calloc(size_t count, size_t size) { return Tally(__libc_calloc(count, size), count * size); }
+void free(void* p) {
+  if (p != nullptr) CountFree(malloc_usable_size(p));
+  __libc_free(p);
+}
+void* realloc(void* p, size_t size) {
+  if (p == nullptr) return malloc(size);
+  const size_t old_size = malloc_usable_size(p);
+  void* moved = __libc_realloc(p, size);
+  if (moved != nullptr || size == 0) CountFree(old_size);
+  return Tally(moved, size);
+}
+void* memalign(size_t alignment, size_t size) { return Tally(__libc_memalign(alignment, size), size); }
+void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+int posix_memalign(void** out, size_t alignment, size_t size) {
+  void* p = memalign(alignment, size);
+  if (p == nullptr) return 12;  // ENOMEM
+  *out = p;
+  return 0;
+}
+}  // extern "C"
+
+#endif
+
+namespace {
+
+constexpr long long kSessionBudget = 12 * 1024;
+constexpr size_t kInvokeHeader = 147;  // the header and the text's terminator
+
+// The application's callbacks: they count their calls and allocate nothing.
+int g_callbacks = 0;
+int WINAPI AnswerPassword(unsigned char* password, unsigned int* length, const char*) {
+  ++g_callbacks;
+  password[0] = 'k';
+  *length = 1;
+  return 1;
+}
+int AnswerSelectedText(unsigned short, RECT, long) {
+  ++g_callbacks;
+  return 2;
+}
+bool AnswerPhoto(void*, RECT*, unsigned long, const char*) {
+  ++g_callbacks;
+  return true;
+}
+
+template <typename Function>
+std::string AddressOf(Function function) {
+  return std::to_string(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(function)));
+}
+
+class Allocations : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session_ = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+    ASSERT_NE(nullptr, session_);
+    f_QARNDRV_Init(session_);
+  }
+  void TearDown() override { f_QARNSVR_FreeLibrary(session_); }
+
+  // Invokes `text` inside a counting window; the reply lands in *reply.
+  Counts CountedInvoke(const std::string& text, std::string* reply) {
+    const char* answer = nullptr;
+    const Counts counts = Counted([&] { f_QARNDRV_Invoke(session_, text.c_str(), &answer, nullptr); });
+    *reply = answer != nullptr ? answer : "";
+    return counts;
+  }
+
+  void* session_ = nullptr;
+};
+
+TEST_F(Allocations, FixedSizeRequestsAllocateNothing) {
+  std::string reply;
+  CountedInvoke("fail 3", &reply);  // leaves driver error 3 to ask about
+  struct Case {
+    const char* name;
+    bool (*exchange)(void* session);
+  };
+  const Case cases[] = {
+      {"GetVersion", [](void* s) { return f_QARNSVR_GetVersion(s) > 0; }},
+      {"GetLastError", [](void* s) { return f_QARNDRV_GetLastError(s) == 3; }},
+      {"FormatMessage",
+       [](void* s) {
+         const char* text = f_QARNDRV_FormatMessage(s, static_cast<QARNDRV_ERR>(3));
+         return text != nullptr && text[0] != '\0';
+       }},
+      {"GetTagIDByName", [](void* s) { return f_QARNDRV_GetTagIDByName(s, "seal") == 7; }},
+  };
+  for (const Case& c : cases) {
+    bool answered = false;
+    const Counts counts = Counted([&] { answered = c.exchange(session_); });
+    EXPECT_TRUE(answered) << c.name;
+    EXPECT_EQ(0, counts.allocations) << c.name;
+    EXPECT_EQ(0, counts.frees) << c.name;
+  }
+}
+
+TEST_F(Allocations, InvokeAllocatesExactlyItsMessageAndFreesIt) {
+  const std::string text = "echo " + std::string(200, 'e');
+  std::string reply;
+  const Counts counts = CountedInvoke(text, &reply);
+  EXPECT_NE(std::string::npos, reply.find("val=\"true\" name=\"SUCCESS\"")) << reply;
+  EXPECT_EQ(1, counts.allocations);
+  EXPECT_EQ(1, counts.frees);
+  EXPECT_EQ(static_cast<long long>(kInvokeHeader + text.size()), counts.requested_bytes);
+  EXPECT_EQ(0, counts.live_bytes);
+}
+
+TEST_F(Allocations, CallbacksServedDuringARequestAllocateNothingMore) {
+  const std::string requests[] = {
+      "callback passwd " + AddressOf(&AnswerPassword) + " doc.pdf",
+      "callback text " + AddressOf(&AnswerSelectedText) + " 1 2 3 4 5 6",
+      "callback photo " + AddressOf(&AnswerPhoto) + " 7 1 2 3 4 5 photo.jpg",
+  };
+  for (const std::string& request : requests) {
+    g_callbacks = 0;
+    std::string reply;
+    const Counts counts = CountedInvoke(request, &reply);
+    EXPECT_EQ(1, g_callbacks) << request;
+    EXPECT_NE(std::string::npos, reply.find("val=\"true\" name=\"SUCCESS\"")) << reply;
+    EXPECT_EQ(1, counts.allocations) << request;  // the Invoke message
+    EXPECT_EQ(1, counts.frees) << request;
+    EXPECT_EQ(static_cast<long long>(kInvokeHeader + request.size()), counts.requested_bytes) << request;
+  }
+}
+
+// The first lookup of a number fills the cache (which also shows that the
+// counter sees the library's C++ allocations); later ones allocate nothing.
+TEST_F(Allocations, CachedTagNameLookupAllocatesNothing) {
+  const char* name = nullptr;
+  const Counts first = Counted([&] { name = f_QARNDRV_GetTagNameByID(session_, static_cast<DXML_TAG>(9)); });
+  ASSERT_NE(nullptr, name);
+  EXPECT_STREQ("certificate", name);
+  EXPECT_GT(first.allocations, 0);
+  EXPECT_GT(first.live_bytes, 0);
+
+  const Counts cached = Counted([&] { name = f_QARNDRV_GetTagNameByID(session_, static_cast<DXML_TAG>(9)); });
+  EXPECT_STREQ("certificate", name);
+  EXPECT_EQ(0, cached.allocations);
+  EXPECT_EQ(0, cached.frees);
+}
+
+// A session of its own, after one warm-up session, so that one-time set-up
+// of the process (the child reaper, the C library's own tables) is not
+// charged to it.
+TEST(SessionHeap, ASessionHoldsAtMost12KiBAndReturnsItAll) {
+  f_QARNSVR_FreeLibrary(f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, ""));
+
+  void* session = nullptr;
+  const Counts load = Counted([&] { session = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, ""); });
+  ASSERT_NE(nullptr, session);
+  EXPECT_GE(load.live_bytes, static_cast<long long>(sizeof(c_QARNPlus_Session)));
+  EXPECT_LE(load.live_bytes, kSessionBudget);
+
+  const Counts end = Counted([&] { f_QARNSVR_FreeLibrary(session); });
+  EXPECT_EQ(-load.live_bytes, end.live_bytes);
+  RecordProperty("session_heap_bytes", std::to_string(load.live_bytes));
+}
+
+}  // namespace
