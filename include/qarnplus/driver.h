@@ -7,12 +7,21 @@
 #include "qarnplus/wintypes.h"
 
 // Error codes of the driver; the server defines the values. 0 is also what
-// the library returns when it gets no answer.
-typedef enum QARNDRV_ERR { QARNDRV_ERR_NONE = 0, QARNDRV_ERR_FORCE_32BIT = 0x7FFFFFFF } QARNDRV_ERR;
+// the library returns when it gets no answer. The bounds make every signed
+// 32-bit value a valid code.
+typedef enum QARNDRV_ERR {
+  QARNDRV_ERR_LOWEST = -0x7FFFFFFF - 1,
+  QARNDRV_ERR_NONE = 0,
+  QARNDRV_ERR_HIGHEST = 0x7FFFFFFF
+} QARNDRV_ERR;
 
 // Tag numbers; the server defines the values and names. -1 is what a lookup
-// by name returns when it gets no answer.
-typedef enum DXML_TAG { DXML_TAG_INVALID = -1, DXML_TAG_FORCE_32BIT = 0x7FFFFFFF } DXML_TAG;
+// by name returns when it gets no answer. Every signed 32-bit value is valid.
+typedef enum DXML_TAG {
+  DXML_TAG_LOWEST = -0x7FFFFFFF - 1,
+  DXML_TAG_INVALID = -1,
+  DXML_TAG_HIGHEST = 0x7FFFFFFF
+} DXML_TAG;
 
 #ifdef __cplusplus
 extern "C" {
