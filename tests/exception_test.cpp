@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -36,10 +37,12 @@ constexpr ULONG_PTR kAccessExecute = 8;
 
 // Each fault sits in a function of its own, so that its address range is known
 // and the compiler neither folds nor drops the faulting instruction.
+// The sanitizers stay out of them: their checks would fault (or report)
+// elsewhere first.
 #if defined(__clang__)
-#define QARN_OPAQUE __attribute__((noinline))
+#define QARN_OPAQUE __attribute__((noinline, no_sanitize("address", "undefined")))
 #else
-#define QARN_OPAQUE __attribute__((noipa))
+#define QARN_OPAQUE __attribute__((noipa, no_sanitize("address", "undefined")))
 #endif
 QARN_OPAQUE int ReadFrom(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 QARN_OPAQUE void WriteTo(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
@@ -67,8 +70,10 @@ uintptr_t AddressOfFunction(Function* function) {
 }
 
 // Runs `action`, which must fault, and returns the exception it turned into.
-template <typename Action>
-c_QARNPlus_Exception CatchFault(Action action) {
+// The call goes through std::function: clang (which has no non-call
+// exceptions) takes a function without calls for one that cannot throw, and
+// would not let the exception reach a handler around a direct call of it.
+c_QARNPlus_Exception CatchFault(const std::function<void()>& action) {
   try {
     action();
   } catch (const c_QARNPlus_Exception& caught) {
@@ -146,6 +151,9 @@ TEST_F(TranslatedFaults, ArithmeticAndInstructionFaultsGetTheirTexts) {
 // own handler is found and its registers survive the trip through the
 // translator.
 TEST_F(TranslatedFaults, FaultIsCaughtInTheFaultingFrame) {
+#if defined(__clang__)
+  GTEST_SKIP() << "clang has no non-call exceptions: a fault is caught only across a call";
+#endif
   volatile int* const unmapped = reinterpret_cast<volatile int*>(kReadAddress);
   int caught = 0;
   int loaded = 0;
@@ -164,7 +172,8 @@ TEST_F(TranslatedFaults, FaultIsCaughtInTheFaultingFrame) {
 TEST_F(TranslatedFaults, CaughtByValueAndRethrown) {
   try {
     try {
-      ReadFrom(kReadAddress);
+      const std::function<void()> fault = [] { ReadFrom(kReadAddress); };
+      fault();
     } catch (c_QARNPlus_Exception copy) {
       EXPECT_STREQ(copy, kAccessViolationText);
       throw;
@@ -189,6 +198,23 @@ TEST_F(TranslatedFaults, OtherThreadsTranslateOnlyAfterTheirOwnInitialize) {
   }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QARN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QARN_ASAN 1
+#endif
+#endif
+
+// A fault that is not translated goes where it went before the translator:
+// to the default action, or to AddressSanitizer's report where it runs.
+#if defined(QARN_ASAN)
+#define EXPECT_NOT_TRANSLATED(statement, signal) \
+  EXPECT_EXIT(statement, ::testing::ExitedWithCode(1), "AddressSanitizer")
+#else
+#define EXPECT_NOT_TRANSLATED(statement, signal) EXPECT_EXIT(statement, ::testing::KilledBySignal(signal), "")
+#endif
+
 // Death tests re-run the test program for the child, so that the child has
 // no threads that a fork would have left half-copied.
 class TranslatedFaultsDeathTest : public TranslatedFaults {
@@ -201,17 +227,17 @@ class TranslatedFaultsDeathTest : public TranslatedFaults {
 
 TEST_F(TranslatedFaultsDeathTest, UntranslatedFaultsKeepTheirSignal) {
   // After Deinitialize the fault takes its ordinary course again.
-  EXPECT_EXIT(
+  EXPECT_NOT_TRANSLATED(
       {
         c_QARNPlus_Exception::Deinitialize();
         ReadFrom(kReadAddress);
       },
-      ::testing::KilledBySignal(SIGSEGV), "");
+      SIGSEGV);
   // A thread that never called Initialize is left alone, even while this one
   // translates.
-  EXPECT_EXIT(std::thread([] { ReadFrom(kReadAddress); }).join(), ::testing::KilledBySignal(SIGSEGV), "");
+  EXPECT_NOT_TRANSLATED(std::thread([] { ReadFrom(kReadAddress); }).join(), SIGSEGV);
   // A signal that a process sends is not a fault of this thread.
-  EXPECT_EXIT(std::raise(SIGFPE), ::testing::KilledBySignal(SIGFPE), "");
+  EXPECT_NOT_TRANSLATED(std::raise(SIGFPE), SIGFPE);
 }
 
 thread_local int t_marker = 0;
