@@ -132,7 +132,7 @@ void ReportSizes(benchmark::State& state, const SizePair& sizes) {
 
 void GetVersion(benchmark::State& state) {
   qarn::bench::PairedTimer timer;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     timer.Raw([] { g_setup.peer->RoundTrip(g_setup.get_version); });
     timer.Library([] {
       if (f_QARNSVR_GetVersion(g_setup.session) < 0) abort();
@@ -149,7 +149,7 @@ void Invoke100(benchmark::State& state) {
   const char* text = g_setup.invoke_text.c_str();
   qarn::bench::PairedTimer timer;
   std::vector<double> server_ns;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     timer.Raw([] { g_setup.peer->RoundTrip(g_setup.invoke); });
     LARGE_INTEGER times[4] = {};
     timer.Library([text, &times] {
@@ -165,6 +165,9 @@ void Invoke100(benchmark::State& state) {
   state.counters["server_ns"] = server;
   state.counters["ratio_without_server"] = (state.counters["library_ns"] - server) / state.counters["raw_ns"];
 }
+
+BENCHMARK(GetVersion)->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(Invoke100)->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // Pins this thread, and so every process it starts, to the processor it runs
 // on. Returns that processor, or -1 when pinning failed.
@@ -189,10 +192,6 @@ int main(int argc, char** argv) {
     fprintf(stderr, "channel_bench: no session with %s/qarn_svr\n", QARN_SERVER_DIR);
     f_QARNSVR_FreeLibrary(g_setup.session);
     return 1;
-  }
-  for (auto* benchmark : {benchmark::RegisterBenchmark("GetVersion", GetVersion),
-                          benchmark::RegisterBenchmark("Invoke100", Invoke100)}) {
-    benchmark->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
   }
   benchmark::RunSpecifiedBenchmarks();
   f_QARNSVR_FreeLibrary(g_setup.session);

@@ -135,7 +135,7 @@ void SessionStartEnd(benchmark::State& state) {
   RawLauncher raw;
   qarn::bench::PairedTimer timer;
   std::vector<double> load_cpu, load_wall, raw_cpu, raw_wall;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     pid_t raw_pid = 0;
     timer.Raw([&] {
       const int64_t cpu = ClockNs(CLOCK_PROCESS_CPUTIME_ID);
