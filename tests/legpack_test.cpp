@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "qarnplus/server.h"
 #include "tests/doc_peer_client.h"
 #include "transport/api_code_text.h"
+#include "transport/record_rules.h"
 
 namespace {
 
@@ -260,6 +262,22 @@ TEST_F(LegpackTest, CyclicChainIsRefusedBeforeAnyBlock) {
   EXPECT_THROW(c_QARNPlus_Legpack(&printer, true), unsigned long);
 }
 
+TEST_F(LegpackTest, OverlongChainIsRefusedOnBothSides) {
+  constexpr uint32_t kNodes = qarn::transport::kMaxChainNodes + 1;
+  std::vector<SAPPrintNode> nodes(kNodes);
+  for (uint32_t i = 0; i + 1 < kNodes; ++i) nodes[i].pNext = &nodes[i + 1];
+  nodes.back().pNext = nullptr;
+  SAPPrint1 record{0, nullptr, {0}, nodes.data(), nullptr, 0, nullptr, {0}};
+  EXPECT_THROW(c_QARNPlus_Legpack(Para(&record), 222), unsigned long);
+  // A client that bypasses the package: the server stops after the limit too.
+  std::vector<std::unique_ptr<c_QARNPlus_Shrmem>> blocks;
+  for (SAPPrintNode& node : nodes)
+    blocks.emplace_back(new c_QARNPlus_Shrmem(&node, sizeof node, false, nullptr));
+  blocks.emplace_back(new c_QARNPlus_Shrmem(&record, sizeof record, false, nullptr));
+  const std::string reply = CallPeer(&record, "222");
+  EXPECT_NE(reply.find("<intVal val=\"87\" name=\"code\"/>"), std::string::npos) << reply;
+}
+
 TEST_F(LegpackTest, UsbPrinterSecondLinkLeadsToTheFirstNode) {
   char a1[] = "a1", a2[] = "a2", b1[] = "b1", b2[] = "b22";
   USBPrinterNode second{{0x22, 0x22, 0x22, 0x22}, b1, b2, nullptr, nullptr};
@@ -277,7 +295,7 @@ TEST_F(LegpackTest, UsbPrinterSecondLinkLeadsToTheFirstNode) {
     EXPECT_EQ(RunPeer("usb " + value), "blocks 10\nnode 1 second null\nnode 2 second 11121314\n");
   }
   EXPECT_EQ(Bytes(&first, sizeof first), before);
-  EXPECT_EQ(second.pSecondLink, &first);
+  EXPECT_EQ(static_cast<void*>(second.pSecondLink), &first);
 }
 
 TEST_F(LegpackTest, EmptyOptionalStringBecomesNullInTheCallersRecord) {
@@ -287,13 +305,13 @@ TEST_F(LegpackTest, EmptyOptionalStringBecomesNullInTheCallersRecord) {
   {
     c_QARNPlus_Legpack package(Para(&record), 233);
     EXPECT_EQ(package.m_pBlocks->size(), 3u);
-    EXPECT_EQ(record.pszSecond, nullptr);
+    EXPECT_EQ(static_cast<char*>(record.pszSecond), nullptr);
     EXPECT_NE(CallPeer(&record, "233").find(BlocksReply(3)), std::string::npos);
   }
   record.pszSecond = given;
   c_QARNPlus_Legpack package(Para(&record), 233);
   EXPECT_EQ(package.m_pBlocks->size(), 4u);
-  EXPECT_EQ(record.pszSecond, given);
+  EXPECT_EQ(static_cast<char*>(record.pszSecond), given);
 }
 
 TEST_F(LegpackTest, SizeBehindANullPointerIsZero) {
@@ -343,9 +361,9 @@ TEST_F(LegpackTest, DocumentCallsThroughTheServerSession) {
   f_QARNSVR_FreeLibrary(session);
   EXPECT_EQ(Bytes(version.abVersion, 3),
             (std::vector<unsigned char>{Pattern(1, 0, 4), Pattern(1, 0, 5), Pattern(1, 0, 6)}));
-  EXPECT_EQ(version.nLead, 0x2121);
+  EXPECT_EQ(static_cast<uint16_t>(version.nLead), 0x2121);
   EXPECT_STREQ(message, "QARN error 3");
-  EXPECT_EQ(error.nMessageLen, sizeof message);
+  EXPECT_EQ(static_cast<uint32_t>(error.nMessageLen), sizeof message);
   EXPECT_EQ(static_cast<unsigned char>(text[0]), Pattern(8, 11, 0));
 }
 

@@ -110,7 +110,7 @@ void MakeClientBlocks(const RecordRule* rule, void* record_pointer, BlockList& b
       MakeChainBlocks(*field.chain, ReadPointer(record + field.offset), blocks);
       made = true;
     }
-    if (!made && i == rule->shape_field) other_shape = true;
+    if (!made && static_cast<int>(i) == rule->shape_field) other_shape = true;
   }
 
   const WriteBackRule& back = other_shape ? rule->other_write_back : rule->write_back;
