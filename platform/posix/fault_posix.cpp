@@ -5,10 +5,14 @@
 // Throwing straight out of a signal handler does not unwind everywhere (not
 // under user-mode emulators, for one), so the handler only records the fault
 // and rewrites the interrupted context: it pushes a return address at the
-// fault and resumes the thread in FaultTrampoline, which calls the translator
-// as if the faulting instruction had called it. Code built with
+// fault and resumes the thread in qarn_fault_trampoline, which calls the
+// translator as if the faulting instruction had called it. Code built with
 // -fnon-call-exceptions has unwind entries for every instruction that can
 // trap, so the translator's throw unwinds into the faulting frame's handlers.
+//
+// A stack overflow leaves no stack to push on: then the trampoline runs on
+// the alternate signal stack, with unwind rules that lead back to the
+// faulting frame on the thread's own stack.
 
 #include <asm/ldt.h>
 #include <errno.h>
@@ -56,7 +60,7 @@ struct ThreadFaultState {
 };
 thread_local ThreadFaultState t_state;
 
-// The fault that the handler hands to FaultTrampoline.
+// The fault that the handler hands to qarn_fault_trampoline.
 struct PendingFault {
   EXCEPTION_RECORD record;
   CONTEXT context;
@@ -305,15 +309,14 @@ void SetDefaultAction(int signal) {
 // the translator.
 void PassOn(int signal, siginfo_t* info, void* context) {
   const struct sigaction& previous = g_previous[SignalIndex(signal)];
-  if ((previous.sa_flags & SA_SIGINFO) != 0) {
-    if (previous.sa_sigaction != nullptr) {
-      previous.sa_sigaction(signal, info, context);
-      return;
-    }
-  } else if (previous.sa_handler == SIG_IGN) {
+  if (previous.sa_handler == SIG_IGN) {
     if (info->si_code <= 0) return;  // only a signal sent by a process can be ignored
   } else if (previous.sa_handler != SIG_DFL) {
-    previous.sa_handler(signal);
+    if ((previous.sa_flags & SA_SIGINFO) != 0) {
+      previous.sa_sigaction(signal, info, context);
+    } else {
+      previous.sa_handler(signal);
+    }
     return;
   }
   SetDefaultAction(signal);
