@@ -41,7 +41,7 @@ namespace {
 
 constexpr double kGoal = 1.3;
 constexpr double kCpuGoal = 0.1;
-constexpr int kCycles = 20;
+constexpr int kCycles = 30;
 
 int64_t ClockNs(clockid_t clock) {
   timespec now{};
@@ -53,6 +53,12 @@ int64_t ClockNs(clockid_t clock) {
 void AwaitGone(pid_t pid) {
   const timespec pause{0, 1000000};
   for (int i = 0; i < 10000 && kill(pid, 0) == 0; ++i) nanosleep(&pause, nullptr);
+}
+
+void Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 // What the raw start needs, prepared once: the argv the library would build,
@@ -78,38 +84,61 @@ class RawLauncher {
   }
 
   // Starts a server and returns once a connection to its socket succeeded
-  // and was closed again. Returns the server's pid.
+  // and was closed again. Returns the server's pid, which the caller reaps,
+  // or -1 when any step failed (a server that was started is then stopped
+  // and reaped here).
   pid_t StartAndConnect() {
     char event_name[32];
     snprintf(event_name, sizeof event_name, "%u", ++cycle_);
     char semaphore_name[NAME_MAX];
     snprintf(semaphore_name, sizeof semaphore_name, "/qarn.%s.ev.%s", namespace_.c_str(), event_name);
     sem_t* started = sem_open(semaphore_name, O_CREAT | O_EXCL, 0600, 0);
-    if (started == SEM_FAILED) abort();
+    if (started == SEM_FAILED) return -1;
 
     const char* argv[] = {executable_.c_str(), "-l",       "0",    QARN_SERVER_DIR, "",
                           app_dir_.c_str(),    event_name, nullptr};
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environment_.data()) !=
-        0)
-      abort();
-    while (sem_wait(started) != 0) {
-      if (errno != EINTR) abort();
-    }
+    const bool spawned = posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv),
+                                     environment_.data()) == 0;
+    const bool signalled = spawned && WaitStarted(started);
     sem_close(started);
     sem_unlink(semaphore_name);
+    if (!spawned) return -1;
+    if (!signalled || !ConnectAndClose(pid)) return Stop(pid);
+    return pid;
+  }
 
+ private:
+  static constexpr int kStartWaitSeconds = 60;
+
+  static bool WaitStarted(sem_t* started) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += kStartWaitSeconds;
+    while (sem_clockwait(started, CLOCK_MONOTONIC, &deadline) != 0) {
+      if (errno != EINTR) return false;
+    }
+    return true;
+  }
+
+  bool ConnectAndClose(pid_t pid) const {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     snprintf(address.sun_path, sizeof address.sun_path, "%s/pipe.%d", socket_dir_.c_str(),
              static_cast<int>(pid));
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) abort();
+    if (fd < 0) return false;
+    const bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     close(fd);  // the server reads end of stream and exits
-    return pid;
+    return connected;
   }
 
- private:
+  static pid_t Stop(pid_t pid) {
+    kill(pid, SIGTERM);
+    Reap(pid);
+    return -1;
+  }
+
   std::string executable_;
   std::string app_dir_;
   std::string namespace_;
@@ -118,12 +147,6 @@ class RawLauncher {
   std::vector<char*> environment_;
   unsigned cycle_ = 0;
 };
-
-void Reap(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-}
 
 // The server behind a session handle; only to wait for its exit.
 pid_t ServerOf(void* session) {
@@ -144,19 +167,27 @@ void SessionStartEnd(benchmark::State& state) {
       raw_cpu.push_back(static_cast<double>(ClockNs(CLOCK_PROCESS_CPUTIME_ID) - cpu));
       raw_wall.push_back(static_cast<double>(ClockNs(CLOCK_MONOTONIC) - wall));
     });
+    if (raw_pid < 0) {
+      state.SkipWithError("qarn_svr did not start by hand");
+      break;
+    }
     Reap(raw_pid);
 
-    pid_t server = 0;
+    pid_t server = -1;
     timer.Library([&] {
       const int64_t cpu = ClockNs(CLOCK_PROCESS_CPUTIME_ID);
       const int64_t wall = ClockNs(CLOCK_MONOTONIC);
       void* session = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
       load_cpu.push_back(static_cast<double>(ClockNs(CLOCK_PROCESS_CPUTIME_ID) - cpu));
       load_wall.push_back(static_cast<double>(ClockNs(CLOCK_MONOTONIC) - wall));
-      if (session == nullptr) abort();
+      if (session == nullptr) return;
       server = ServerOf(session);
       f_QARNSVR_FreeLibrary(session);
     });
+    if (server < 0) {
+      state.SkipWithError("f_QARNSVR_LoadLibrary failed");
+      break;
+    }
     AwaitGone(server);
   }
   timer.Report(state, kGoal);
