@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "connection/launch.h"
 #include "peers/scripted_peer.h"
@@ -127,6 +130,24 @@ std::string StatusOf(void* h) {
   return reply != nullptr ? reply : "";
 }
 
+// The value of `name` in a status reply of the stand-in server.
+std::string StatusValue(const std::string& status, const std::string& name) {
+  const std::string tail = "\" name=\"" + name + "\"/>";
+  const size_t end = status.find(tail);
+  if (end == std::string::npos) return "";
+  const size_t start = status.rfind("val=\"", end);
+  return status.substr(start + 5, end - start - 5);
+}
+
+// A server that has ended leaves no zombie: its /proc entry goes away.
+bool ProcessVanishes(const std::string& pid) {
+  for (int waited = 0; waited < 10000; waited += 20) {
+    if (!std::filesystem::exists("/proc/" + pid)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 TEST(Session, TwoSessionsHaveTheirOwnServers) {
   void* first = f_QARNSVR_LoadLibrary(1, QARN_SERVER_DIR, "");
   void* second = f_QARNSVR_LoadLibrary(2, QARN_SERVER_DIR, "");
@@ -135,14 +156,19 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   EXPECT_NE(first, second);
   const std::string a = StatusOf(first);
   const std::string b = StatusOf(second);
-  EXPECT_NE(std::string::npos, a.find("<intVal val=\"1\" name=\"option\"/>")) << a;
-  EXPECT_NE(std::string::npos, b.find("<intVal val=\"2\" name=\"option\"/>")) << b;
-  EXPECT_NE(a.substr(0, a.find("option")), b.substr(0, b.find("option")));  // different pids
+  EXPECT_EQ("1", StatusValue(a, "option")) << a;
+  EXPECT_EQ("2", StatusValue(b, "option")) << b;
+  const std::string pid_a = StatusValue(a, "pid");
+  const std::string pid_b = StatusValue(b, "pid");
+  ASSERT_FALSE(pid_a.empty());
+  EXPECT_NE(pid_a, pid_b);
   EXPECT_GT(f_QARNSVR_GetVersion(first), 0);
   f_QARNSVR_FreeLibrary(first);
   EXPECT_EQ(-1, f_QARNSVR_GetVersion(first));
   EXPECT_GT(f_QARNSVR_GetVersion(second), 0);
   f_QARNSVR_FreeLibrary(second);
+  EXPECT_TRUE(ProcessVanishes(pid_a));
+  EXPECT_TRUE(ProcessVanishes(pid_b));
 }
 
 TEST(Session, FreeTwiceAndUnknownHandlesSendNothing) {
