@@ -82,5 +82,44 @@ def reply_seeds():
     w("forwarder_long_password", FORWARDERS, passwd(b"doc.gw", 100000), b"", photo())
 
 
+# ---- package_fuzz: selector, flags, size, patches, aims, record --------------
+AIM, OWN_SIZE, NO_BUFFERS, DOCUMENT_CALL = 0x01, 0x02, 0x04, 0x08
+STRING, TEXT260, ZEROS, NODE, ABSENT, NULL = range(6)  # what a pointer targets
+
+
+def package(code, flags, aims=(), record=b"", patches=(), size=0):
+    head = bytes([0xFF]) + struct.pack("<HBB", code, flags, size) + bytes([len(patches)])
+    for target, offset, choice in patches:
+        head += bytes([target, offset, choice])
+    return head + bytes(aims) + record
+
+
+def package_seeds():
+    w = lambda name, *a, **k: write("package_fuzz", name, package(*a, **k))
+    call = AIM | DOCUMENT_CALL
+    w("get_version", 1, DOCUMENT_CALL, record=b"\1\0\0\0\0\0\0")
+    w("err_mes_with_buffer", 8, call, (ZEROS, STRING), b"\7\0" + b"\0" * 4 + struct.pack("<I", 64) + b"\0" * 4)
+    w("err_mes_without_buffer", 8, call, (NULL, STRING), b"\7\0" + b"\0" * 12)
+    w("err_mes_length_beyond_block", 8, call, (STRING, STRING), b"\7\0" + b"\0" * 4 + struct.pack("<I", 9000) + b"\0" * 4)
+    w("gen_pki_key_fixed_buffers", 11, call, (STRING, TEXT260, TEXT260))
+    w("gen_pki_key_buf_large_record", 13, DOCUMENT_CALL, record=b"\x11" * 2310)
+    w("encrypt_ca_length_pair", 212, call, (ZEROS, ZEROS), b"\0" * 79)
+    w("encrypt_ca_pair_beyond_block", 212, call, (STRING, NODE), b"\0" * 79,
+      patches=[(1 + NODE, 0, STRING)])
+    w("print_chain", 222, call, (STRING, NODE, ZEROS, STRING, NULL), b"\0" * 18 + b"\x10" + b"\0" * 7)
+    w("print_chain_cycle", 222, call, (STRING, NODE, ZEROS, STRING, NODE), b"\0" * 26)
+    w("print_ex_optional_string", 233, call, (STRING, ZEROS, NULL), b"\0" * 10 + b"\x08" + b"\0" * 4)
+    w("seal_info_optional_buffers", 322, call, (STRING, STRING, ZEROS, TEXT260, NULL), b"\0" * 218)
+    w("sys_setting_six_buffers", 401, call, (TEXT260,) * 6, b"\x01" * 66)
+    w("search_seal_absent_block", 1005, call, (ABSENT, STRING, TEXT260, TEXT260), b"\0" * 18)
+    w("encrypt_pic_length_cell", 1006, call, (ZEROS, ZEROS, ZEROS), b"\0" * 34)
+    w("merge_files_no_buffers", 2000, AIM | NO_BUFFERS | DOCUMENT_CALL, (STRING, STRING, STRING), b"\0" * 14)
+    w("short_record_block", 234, call | OWN_SIZE, (STRING, ZEROS, STRING, STRING, STRING), b"\0" * 23, size=2)
+    w("unknown_code", 9999, DOCUMENT_CALL, record=b"\xAB" * 16)
+    w("usb_printer_chain", 0xFFFF, AIM, (NODE, STRING, STRING, NULL, ZEROS), b"\0" * 8)
+    w("usb_printer_cycle", 0xFFFF, AIM, (NODE, STRING, STRING, NODE, NODE), b"\0" * 8)
+
+
 if __name__ == "__main__":
     reply_seeds()
+    package_seeds()

@@ -147,6 +147,10 @@ void MappingUnmapView(HANDLE mapping, void* view);
 // CloseHandle; the last creating handle of a name in this process also
 // removes the name (POSIX).
 void MappingClose(HANDLE mapping);
+// The bytes that `view` (this mapping's view) may be used for: at least the
+// mapping's size; 0 without a view. What a process that opened a block of
+// another process may touch, whatever that process's record claims.
+size_t MappingViewSize(HANDLE mapping, const void* view);
 
 // ---- Settings -------------------------------------------------------------
 

@@ -17,6 +17,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -41,23 +42,29 @@ unsigned char PatternByte(uint32_t code, uint32_t place, uint32_t index) {
   return static_cast<unsigned char>(0x80u | ((code + place + index) & 0x7Fu));
 }
 
-// The views of the package's blocks: only bytes behind these addresses are
-// ever written, so a field the package left unmapped (a client pointer kept
-// by a condition) is never followed.
+// The views of the package's blocks and their sizes: only bytes behind
+// these addresses are ever written, so a field the package left unmapped (a
+// client pointer kept by a condition) is never followed, and a length that
+// claims more than the client's block holds is not believed.
 class Views {
  public:
   explicit Views(const std::vector<c_QARNPlus_Shrmem*>& blocks) {
     for (c_QARNPlus_Shrmem* block : blocks) {
-      if (block != nullptr && block->Local() != nullptr) views_.push_back(block->Local());
+      if (block == nullptr || block->Local() == nullptr) continue;
+      views_.push_back({block->Local(), os::MappingViewSize(block->m_hMapping, block->Local())});
     }
     std::sort(views_.begin(), views_.end());
   }
-  bool Has(const void* p) const {
-    return p != nullptr && std::binary_search(views_.begin(), views_.end(), p);
+  bool Has(const void* p) const { return SizeOf(p) != 0; }
+  // The usable bytes of the view at `p`; 0 when `p` is no view.
+  size_t SizeOf(const void* p) const {
+    if (p == nullptr) return 0;
+    const auto it = std::lower_bound(views_.begin(), views_.end(), std::pair<const void*, size_t>{p, 0});
+    return it != views_.end() && it->first == p ? it->second : 0;
   }
 
  private:
-  std::vector<const void*> views_;
+  std::vector<std::pair<const void*, size_t>> views_;
 };
 
 struct Span {
@@ -77,7 +84,10 @@ bool BufferSpan(const FieldRule& field, const uint8_t* base, const Views& views,
     return false;
   }
   const bool text = field.size == transport::SizeRule::kString;
-  const uint32_t size = transport::FieldSize(field, base, text ? kStringScanLimit : UINT32_MAX);
+  const size_t room = views.SizeOf(buffer);
+  const uint32_t scan = static_cast<uint32_t>(room < kStringScanLimit ? room : kStringScanLimit);
+  const uint32_t size = transport::FieldSize(field, base, text ? scan : UINT32_MAX);
+  if (size > room) return false;
   *span = Span{buffer, size, field.offset + 1u, text && size != 0 && buffer[size - 1] == 0};
   return true;
 }
@@ -108,7 +118,7 @@ void FillRecord(const RecordRule& rule, uint8_t* record, uint32_t code, const Vi
     if (field.role != transport::FieldRole::kChain || field.chain == nullptr) continue;
     const transport::ChainRule& chain = *field.chain;
     uint8_t* node = transport::ReadPointer(record + field.offset);
-    for (uint32_t n = 0; views.Has(node) && n < transport::kMaxChainNodes; ++n) {
+    for (uint32_t n = 0; views.SizeOf(node) >= chain.node_size && n < transport::kMaxChainNodes; ++n) {
       nodes.push_back(node);
       for (uint8_t k = 0; k < chain.field_count; ++k) {
         if (chain.fields[k].role == transport::FieldRole::kBuffer &&
@@ -143,7 +153,8 @@ void WriteErrorMessage(uint8_t* record, const Views& views, uint16_t input) {
   uint32_t room;
   memcpy(&room, record + 6, sizeof room);
   if (views.Has(buffer) && room != 0) {
-    const uint32_t copied = std::min(needed - 1, room - 1);
+    const uint32_t held = static_cast<uint32_t>(std::min<size_t>(room, views.SizeOf(buffer)));
+    const uint32_t copied = std::min(needed - 1, held - 1);
     memcpy(buffer, message, copied);
     buffer[copied] = 0;
   }
@@ -178,12 +189,14 @@ bool PerformDocumentCall(const char* record_name, const char* code, char* reply,
     auto* record = static_cast<uint8_t*>(package.Local());
     const uint32_t number = transport::ParseApiCodeText(code);
     const RecordRule* rule = transport::FindRecordRule(number);
+    const Views views(*package.m_pBlocks);
     if (record == nullptr) {
       error = os::kErrorInvalidParameter;
     } else if (rule == nullptr) {
       error = kErrorInvalidFunction;
+    } else if (views.SizeOf(record) < rule->size) {
+      error = os::kErrorInvalidParameter;  // the client's record block is too short for its type
     } else {
-      const Views views(*package.m_pBlocks);
       uint16_t input;
       memcpy(&input, record, sizeof input);
       FillRecord(*rule, record, number, views);

@@ -171,6 +171,11 @@ void MappingUnmapView(HANDLE mapping, void* view) {
   record->view_size = 0;
 }
 
+size_t MappingViewSize(HANDLE mapping, const void* view) {
+  if (mapping == nullptr || view == nullptr) return 0;
+  return RecordOf(mapping)->view_size;
+}
+
 void MappingClose(HANDLE mapping) {
   if (mapping == nullptr) return;
   MappingRecord* record = RecordOf(mapping);

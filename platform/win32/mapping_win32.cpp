@@ -32,6 +32,14 @@ void MappingUnmapView(HANDLE /*mapping*/, void* view) {
   if (view != nullptr) UnmapViewOfFile(view);
 }
 
+// A view of a whole section covers its pages; the region of the view
+// reports them.
+size_t MappingViewSize(HANDLE /*mapping*/, const void* view) {
+  MEMORY_BASIC_INFORMATION region;
+  if (view == nullptr || VirtualQuery(view, &region, sizeof region) != sizeof region) return 0;
+  return region.RegionSize;
+}
+
 void MappingClose(HANDLE mapping) {
   if (!IsNoHandle(mapping)) CloseHandle(mapping);
 }
