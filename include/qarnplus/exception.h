@@ -5,6 +5,13 @@
 //
 // A thread that calls Initialize() has every processor fault on it thrown as
 // a c_QARNPlus_Exception at the point of the fault; Deinitialize() undoes it.
+// Code that may fault must be built with -fnon-call-exceptions (GCC) for the
+// exception to reach handlers in the faulting function itself.
+//
+// On POSIX the first Initialize() installs one handler for SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL and SIGTRAP for the whole process; signals on threads
+// without the translator go on to the handlers that were there before. A
+// handler that the application installs later for these signals replaces it.
 
 #include "qarnplus/export.h"
 #include "qarnplus/wintypes.h"
