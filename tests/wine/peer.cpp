@@ -92,7 +92,7 @@ int RunPeer(int role, const char* argument, const char* event_name) {
     case kPeerReturningTranslator:
       return PeerFaultRole(role, argument, event_name);
     default:
-      return PeerPipeRole(role, event_name);
+      return PeerPipeRole(role, argument, event_name);
   }
 }
 

@@ -15,7 +15,7 @@ namespace wine_test {
 enum PeerRole {
   kPeerEchoCommandLine = 1,  // serves the pipe, sends its own command line
   kPeerEchoMessages,         // serves the pipe, echoes each message
-  kPeerLateListener,         // signals first, opens the pipe later
+  kPeerLateListener,         // signals first, opens the pipe when told to
   kPeerBusyListener,         // serves one client after another
   kPeerSignalLate,           // signals after a pause, then exits
   kPeerExitWithoutSignal,    // exits at once
@@ -49,7 +49,7 @@ std::string UniqueName(const char* what);
 int RunPeer(int role, const char* argument, const char* event_name);
 
 // The roles, by group.
-int PeerPipeRole(int role, const char* event_name);
+int PeerPipeRole(int role, const char* argument, const char* event_name);
 int PeerMappingRole(const char* block_name, const char* event_name);
 int PeerFaultRole(int role, const char* variant, const char* event_name);
 

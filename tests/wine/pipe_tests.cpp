@@ -26,12 +26,11 @@ std::vector<char> Pattern(size_t size, int seed) {
 }
 
 // Opens the peer's pipe the way the library connects: retries while it does
-// not exist yet, then switches to message mode. Counts the retries.
-uint32_t Connect(uint32_t pid, HANDLE* pipe, int* not_found = nullptr) {
+// not exist yet, then switches to message mode.
+uint32_t Connect(uint32_t pid, HANDLE* pipe) {
   const DWORD start = GetTickCount();
   uint32_t result;
   while ((result = PipeOpen(pid, pipe)) == kErrorFileNotFound && GetTickCount() - start < kConnectWindowMs) {
-    if (not_found != nullptr) ++*not_found;
     Sleep(1);
   }
   return result == kErrorSuccess ? PipeSetMessageMode(*pipe) : result;
@@ -95,15 +94,22 @@ void OpenRetriesUntilThePipeExists() {
   HANDLE pipe = INVALID_HANDLE_VALUE;
   CHECK_EQ(PipeOpen(GetCurrentProcessId(), &pipe), kErrorFileNotFound);
 
+  // The peer runs but opens its pipe only when told to, after a first open
+  // has found nothing; the retries then reach it.
+  const std::string go = UniqueName("go");
+  HANDLE go_event = nullptr;
+  if (!CHECK_EQ(EventCreate(go.c_str(), &go_event), 0)) return;
   Peer peer;
-  if (!StartPeer(kPeerLateListener, "", &peer)) return;
-  int not_found = 0;
-  if (CHECK_EQ(Connect(peer.pid, &pipe, &not_found), 0)) {
-    CHECK(not_found > 0);
-    ReadText(pipe, "ready");
-    PipeClose(pipe);
+  if (StartPeer(kPeerLateListener, go, &peer)) {
+    CHECK_EQ(PipeOpen(peer.pid, &pipe), kErrorFileNotFound);
+    CHECK_EQ(EventSignal(go.c_str()), 0);
+    if (CHECK_EQ(Connect(peer.pid, &pipe), 0)) {
+      ReadText(pipe, "ready");
+      PipeClose(pipe);
+    }
+    CHECK_EQ(FinishPeer(&peer), 0);
   }
-  CHECK_EQ(FinishPeer(&peer), 0);
+  EventClose(go_event);
 }
 
 DWORD WINAPI CloseAfterPause(void* pipe) {
@@ -170,14 +176,23 @@ int ServeEcho(HANDLE pipe) {
   }
 }
 
+// Waits for the parent's go-ahead on the event named `go`.
+bool AwaitGo(const char* go) {
+  const HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, go);
+  if (event == nullptr) return false;
+  const bool signalled = WaitForSingleObject(event, kPeerTimeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(event);
+  return signalled;
+}
+
 }  // namespace
 
-int PeerPipeRole(int role, const char* event_name) {
+int PeerPipeRole(int role, const char* argument, const char* event_name) {
   const uint32_t own_pid = CurrentProcessId();
   HANDLE listener = INVALID_HANDLE_VALUE;
   if (role == kPeerLateListener) {
     if (EventSignal(event_name) != kErrorSuccess) return 101;
-    Sleep(500);
+    if (!AwaitGo(argument)) return 107;
   }
   if (PipeListen(own_pid, &listener) != kErrorSuccess) return 102;
   if (role != kPeerLateListener && EventSignal(event_name) != kErrorSuccess) return 101;
