@@ -120,6 +120,28 @@ def package_seeds():
     w("usb_printer_cycle", 0xFFFF, AIM, (NODE, STRING, STRING, NODE, NODE), b"\0" * 8)
 
 
+# ---- code_text_fuzz: code text, zero byte, block name ------------------------
+def code_text_seeds():
+    seeds = {
+        "plain": b"222\0-1073741824",
+        "blanks_and_sign": b" \t\n+2000\0" + b"1234",
+        "negative": b"-8\0" + b"-2147483648",
+        "leading_zeros": b"00\0" + b"4096",
+        "not_a_number": b"x\0" + b"1",
+        "digits_then_text": b"13abc\0" + b"0",
+        "overflow": b"99999999999999999999\0" + b"2147483647",
+        "underflow": b"-2147483649\0" + b"12",
+        "two_signs": b"+-5\0" + b"5",
+        "vertical_tab_form_feed": b"\x0b\x0c\r401\0" + b"7",
+        "name_with_slash": b"8\0" + b"../../etc/passwd",
+        "long_name": b"1\0" + b"9" * 300,
+        "record_zero": b"1\0" + b"0",
+        "code_zero_text": b"0\0" + b"1234",
+    }
+    for name, data in seeds.items():
+        write("code_text_fuzz", name, data)
+
 if __name__ == "__main__":
     reply_seeds()
     package_seeds()
+    code_text_seeds()
