@@ -26,6 +26,8 @@ void SharedAcrossProcesses() {
   if (CHECK_EQ(MappingMapView(mapping, kBlockSize, &view), 0)) {
     auto* bytes = static_cast<unsigned char*>(view);
     for (uint32_t i = 0; i < kBlockSize; ++i) bytes[i] = PatternByte(i);
+    CHECK(MappingViewSize(mapping, view) >= kBlockSize);
+    CHECK_EQ(MappingViewSize(mapping, nullptr), 0);
 
     // A second creation under the same name attaches to the same memory,
     // whatever size it asks for.
@@ -73,6 +75,8 @@ int PeerMappingRole(const char* block_name, const char* event_name) {
     result = 202;
   } else {
     auto* bytes = static_cast<unsigned char*>(view);
+    // The opening side learns the size from the view alone.
+    if (MappingViewSize(mapping, view) < kBlockSize) result = 205;
     for (uint32_t i = 0; i < kBlockSize && result == 0; ++i) {
       if (bytes[i] != PatternByte(i)) result = 203;
     }
