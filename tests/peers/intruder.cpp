@@ -1,0 +1,149 @@
+// Another local process that tries to get between an application and its
+// server. Each verb prints one result line on stdout:
+//   intruder squat <folder>
+//       waits for <folder>/server.pid, binds and listens on that server's
+//       socket path, creates <folder>/squatted, accepts and reads whatever
+//       comes until <folder>/done appears; prints
+//       "connections <n> bytes <m>" and removes its socket if still there
+//   intruder connect <server pid>
+//       opens the pipe of that server as a client would, sends a GetVersion
+//       request and reads; prints "open <code> write <code> read <code> length <n>"
+//   intruder block <ns> <block name> <octal mode> <owner uid or -1>
+//       creates the block object "/qarn.<ns>.<block name>" first; prints "created" or "errno <e>"
+//   intruder events <ns> <count>
+//       creates the start-event semaphores of the next <count> tick values;
+//       prints "events <first> <last>"
+// Every wait is bounded; an alarm ends the process after a minute at most.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <semaphore.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/message.h"
+#include "platform/platform.h"
+
+namespace {
+
+namespace msg = qarn::msg;
+namespace os = qarn::os;
+
+constexpr int kWaitMs = 20000;
+constexpr unsigned kAlarmSeconds = 60;
+
+bool WaitForFile(const std::filesystem::path& path) {
+  for (int waited = 0; waited < kWaitMs; waited += 10) {
+    if (std::filesystem::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+int Squat(const std::filesystem::path& folder) {
+  if (!WaitForFile(folder / "server.pid")) return 1;
+  unsigned pid = 0;
+  std::ifstream(folder / "server.pid") >> pid;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  os::PipeName(pid, address.sun_path, sizeof address.sun_path);
+  const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
+  struct stat bound {};
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, 4) != 0 || stat(address.sun_path, &bound) != 0) {
+    printf("errno %d\n", errno);
+    return 1;
+  }
+  std::ofstream(folder / "squatted") << "1\n";
+  std::vector<int> connections;
+  size_t bytes = 0;
+  for (int waited = 0; waited < kWaitMs && !std::filesystem::exists(folder / "done"); waited += 10) {
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
+    if (fd >= 0) connections.push_back(fd);
+    for (int connection : connections) {
+      char buffer[2048];
+      const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+      if (got > 0) bytes += static_cast<size_t>(got);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  printf("connections %zu bytes %zu\n", connections.size(), bytes);
+  for (int connection : connections) close(connection);
+  // Only our own socket is removed, never one a server put there since.
+  struct stat now {};
+  if (stat(address.sun_path, &now) == 0 && now.st_ino == bound.st_ino && now.st_dev == bound.st_dev) {
+    unlink(address.sun_path);
+  }
+  close(listener);
+  return 0;
+}
+
+int Connect(unsigned pid) {
+  HANDLE pipe = nullptr;
+  const uint32_t opened = os::PipeOpen(pid, &pipe);
+  uint32_t wrote = 0, read = 0, length = 0;
+  if (opened == os::kErrorSuccess) {
+    char request[150];
+    msg::Begin(request, sizeof request, msg::kServerInterface, "GetVersion");
+    msg::PutInt32(request, msg::kPayloadOffset, 0);
+    wrote = os::PipeWrite(pipe, request, sizeof request);
+    char reply[msg::kSlotSize];
+    if (wrote == os::kErrorSuccess) read = os::PipeRead(pipe, reply, sizeof reply, &length);
+    os::PipeClose(pipe);
+  }
+  printf("open %u write %u read %u length %u\n", opened, wrote, read, length);
+  return 0;
+}
+
+int Block(const char* ns, const char* block_name, const char* mode_text, const char* owner_text) {
+  const std::string name = std::string("/qarn.") + ns + "." + block_name;
+  const mode_t mode = static_cast<mode_t>(strtoul(mode_text, nullptr, 8));
+  const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+  const int owner = atoi(owner_text);
+  if (fd < 0 || fchmod(fd, mode) != 0 || ftruncate(fd, 4096) != 0 ||
+      (owner >= 0 && fchown(fd, static_cast<uid_t>(owner), static_cast<gid_t>(-1)) != 0)) {
+    printf("errno %d\n", errno);
+    return 1;
+  }
+  close(fd);
+  printf("created\n");
+  return 0;
+}
+
+int Events(const char* ns, unsigned count) {
+  const uint32_t first = os::TickCount();
+  for (uint32_t tick = first; tick != first + count; ++tick) {
+    const std::string name = std::string("/qarn.") + ns + ".ev." + std::to_string(tick);
+    sem_t* semaphore = sem_open(name.c_str(), O_CREAT, 0600, 0);
+    if (semaphore != SEM_FAILED) sem_close(semaphore);
+  }
+  printf("events %u %u\n", static_cast<unsigned>(first), static_cast<unsigned>(first + count - 1));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  alarm(kAlarmSeconds);
+  const std::string verb = argc > 1 ? argv[1] : "";
+  int result = 2;
+  if (verb == "squat" && argc == 3) result = Squat(argv[2]);
+  if (verb == "connect" && argc == 3) result = Connect(static_cast<unsigned>(strtoul(argv[2], nullptr, 10)));
+  if (verb == "block" && argc == 6) result = Block(argv[2], argv[3], argv[4], argv[5]);
+  if (verb == "events" && argc == 4) result = Events(argv[2], static_cast<unsigned>(atoi(argv[3])));
+  fflush(stdout);
+  return result;
+}
