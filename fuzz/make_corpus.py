@@ -141,7 +141,48 @@ def code_text_seeds():
     for name, data in seeds.items():
         write("code_text_fuzz", name, data)
 
+# ---- request_parser_fuzz: requests, each with a length prefix ----------------
+def request(interface, method, payload=b""):
+    return header(interface, method) + payload
+
+
+def invoke(text):
+    return request("QARN_Driver", "Invoke", text + b"\0")
+
+
+DRIVER_INIT = request("QARN_Driver", "Init")
+
+
+def request_parser_seeds():
+    w = lambda name, *m: write("request_parser_fuzz", name, chunks(*m))
+    w("init_help", DRIVER_INIT, invoke(b"help"))
+    w("version_status_without_init", invoke(b"version"), invoke(b"status"), invoke(b"echo early"))
+    w("echo_escapes", DRIVER_INIT, invoke(b'echo <a&b> "q" \x01\xff  tail  '))
+    w("fail_codes", DRIVER_INIT, invoke(b"fail 0x7fffffff"), invoke(b"fail -1"), invoke(b"fail 08"),
+      request("QARN_Driver", "GetLastError", b"\0" * 4))
+    w("tags", DRIVER_INIT, invoke(b"tag 1"), invoke(b"tag document"), invoke(b"tag nothing"),
+      request("QARN_Driver", "GetTagNameByID", struct.pack("<i", 5) + b"\0" * 257),
+      request("QARN_Driver", "GetTagIDByName", b"seal\0" + b"\0" * 256))
+    w("filters", DRIVER_INIT, request("QARN_Server", "CreateFilter", struct.pack("<I", 4) + b"\0" * 4),
+      request("QARN_Server", "GetFilterName", struct.pack("<I", 0x1000) + b"\0" * 16),
+      invoke(b"filters"), request("QARN_Server", "GetFilterName", struct.pack("<I", 0x1000)))
+    w("callbacks", DRIVER_INIT, invoke(b"callback passwd 0x1234 my document.gw"),
+      invoke(b"callback text 0x10 3 1 2 3 4 5"), invoke(b"callback photo 0x10 0 1 2 3 4 9 photo text"),
+      invoke(b"callback passwd 0 x"), invoke(b"callback text 0x10 70000 1 2 3 4 5"))
+    w("document_calls", DRIVER_INIT, invoke(b"call 1234 8"), invoke(b"call 0 1"), invoke(b"call -2147483648 2000"),
+      invoke(b"call x y z"))
+    w("format_messages", request("QARN_Driver", "FormatMessage", struct.pack("<i", 4) + b"\0" * 513),
+      request("QARN_Driver", "FormatMessage", struct.pack("<i", -999) + b"\0" * 513))
+    w("shutdown_then_more", request("QARN_Server", "GetVersion", b"\0" * 4),
+      request("QARN_Server", "Shutdown"), DRIVER_INIT)
+    w("odd_names", request("QARN_Callback", "GetDocPasswd", b"\0" * 20), request("Nobody", "Nothing"),
+      request("QARN_Driver", "invoke", b"help\0"))
+    w("short_and_empty", b"QARN_Driver", b"", field("QARN_Driver") + b"Init")
+    w("long_text_is_cut", DRIVER_INIT, invoke(b"echo " + b"&<>" * 600))
+    w("clean_then_echo", DRIVER_INIT, request("QARN_Driver", "Clean"), invoke(b"echo after clean"))
+
 if __name__ == "__main__":
     reply_seeds()
     package_seeds()
     code_text_seeds()
+    request_parser_seeds()
