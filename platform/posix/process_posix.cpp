@@ -57,9 +57,29 @@ constexpr SlotState StateOf(uint32_t slot) { return static_cast<SlotState>(slot 
 
 enum class ReapResult { kRunning, kGone };
 
-// waitpid without blocking. ECHILD means someone else reaped it already (or
-// the kernel did, with SIGCHLD ignored): gone all the same.
-ReapResult Reap(pid_t pid) {
+// The socket path of each child's pipe, by slot, written before the slot is
+// marked running. A server that is killed cannot remove its socket; once it
+// has ended, but before it is reaped, its pid still belongs to it, so no
+// live server can own that path and the stale socket is removed here. Only
+// unlink() reads it, so the SIGCHLD reaper may use it.
+constexpr size_t kSocketPathRoom = 108;  // sockaddr_un::sun_path
+char g_socket_paths[kMaxChildren][kSocketPathRoom];
+
+size_t SlotIndex(const std::atomic<uint32_t>* child) { return static_cast<size_t>(child - g_children); }
+
+// waitpid without blocking, after removing the stale socket of a child that
+// has ended. ECHILD means someone else reaped it already (or the kernel did,
+// with SIGCHLD ignored): gone all the same.
+ReapResult Reap(pid_t pid, size_t index) {
+  siginfo_t info;
+  for (;;) {
+    info.si_pid = 0;
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) break;
+    if (errno == EINTR) continue;
+    return ReapResult::kGone;
+  }
+  if (info.si_pid == 0) return ReapResult::kRunning;
+  if (g_socket_paths[index][0] != '\0') unlink(g_socket_paths[index]);
   for (;;) {
     int status = 0;
     const pid_t result = waitpid(pid, &status, WNOHANG);
@@ -74,7 +94,7 @@ ReapResult Reap(pid_t pid) {
 void ReapReleased() {
   for (std::atomic<uint32_t>& child : g_children) {
     uint32_t slot = child.load();
-    if (StateOf(slot) == kReleased && Reap(PidOf(slot)) == ReapResult::kGone) {
+    if (StateOf(slot) == kReleased && Reap(PidOf(slot), SlotIndex(&child)) == ReapResult::kGone) {
       child.compare_exchange_strong(slot, kEmpty);
     }
   }
@@ -204,6 +224,11 @@ uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid
     slot->store(kEmpty);
     return ErrorFromErrno(error);
   }
+  char* socket_path = g_socket_paths[SlotIndex(slot)];
+  if (PipeName(static_cast<uint32_t>(child), socket_path, kSocketPathRoom) >=
+      static_cast<int>(kSocketPathRoom)) {
+    socket_path[0] = '\0';
+  }
   slot->store(Pack(child, kRunning));
   *process = HandleFromPid(child);
   *pid = static_cast<uint32_t>(child);
@@ -219,7 +244,7 @@ bool ProcessHasExited(HANDLE process) {
   }
   uint32_t slot = child->load();
   if (StateOf(slot) == kExited) return true;
-  if (Reap(pid) == ReapResult::kRunning) return false;
+  if (Reap(pid, SlotIndex(child)) == ReapResult::kRunning) return false;
   child->compare_exchange_strong(slot, Pack(pid, kExited));
   return true;
 }
@@ -229,7 +254,7 @@ void ProcessClose(HANDLE process) {
   if (child == nullptr) return;
   const uint32_t slot = child->load();
   const pid_t pid = PidOf(slot);
-  if (StateOf(slot) == kExited || Reap(pid) == ReapResult::kGone) {
+  if (StateOf(slot) == kExited || Reap(pid, SlotIndex(child)) == ReapResult::kGone) {
     child->store(kEmpty);
     return;
   }
