@@ -23,7 +23,10 @@ namespace {
 // Win32 TLS slot, which it can read without allocating, whatever the thread.
 struct ThreadFaultState {
   Translator translator;
-  bool passing;  // the translator returned: leave the fault to the system
+  // Between the redirect and the translator's throw: a fault now (in the
+  // translator, or the one it declined) goes to the system's handling
+  // instead of into the translator again.
+  bool busy;
   EXCEPTION_RECORD record;
   CONTEXT context;
 };
@@ -59,11 +62,14 @@ bool IsTranslatable(DWORD code) {
 // faulting instruction.
 extern "C" void qarn_fault_raise() {
   ThreadFaultState& state = t_state;
+  struct BusyUntilThrown {
+    ThreadFaultState& state;
+    ~BusyUntilThrown() { state.busy = false; }
+  } busy_until_thrown{state};
   EXCEPTION_POINTERS pointers = {&state.record, &state.context};
   state.translator(state.record.ExceptionCode, &pointers);
   // The translator did not throw: the faulting instruction cannot go on, so
   // the fault goes to the system's handling as if no translator were set.
-  state.passing = true;
   RaiseException(state.record.ExceptionCode, EXCEPTION_NONCONTINUABLE, state.record.NumberParameters,
                  state.record.ExceptionInformation);
 }
@@ -122,13 +128,14 @@ bool RedirectToTrampoline(CONTEXT* context) {
 
 LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
   ThreadFaultState* state = StateOfThisThread();
-  if (state == nullptr || state->translator == nullptr || state->passing) return EXCEPTION_CONTINUE_SEARCH;
+  if (state == nullptr || state->translator == nullptr || state->busy) return EXCEPTION_CONTINUE_SEARCH;
   if (!IsTranslatable(exception->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
   state->record = *exception->ExceptionRecord;
   state->record.ExceptionRecord = nullptr;  // a chained record is not kept alive
   state->context = *exception->ContextRecord;
-  return RedirectToTrampoline(exception->ContextRecord) ? EXCEPTION_CONTINUE_EXECUTION
-                                                        : EXCEPTION_CONTINUE_SEARCH;
+  if (!RedirectToTrampoline(exception->ContextRecord)) return EXCEPTION_CONTINUE_SEARCH;
+  state->busy = true;
+  return EXCEPTION_CONTINUE_EXECUTION;
 }
 
 BOOL CALLBACK InstallHandler(INIT_ONCE*, void*, void**) {
@@ -145,7 +152,6 @@ Translator SetThreadTranslator(Translator translator) {
   ThreadFaultState& state = t_state;
   const Translator previous = state.translator;
   state.translator = translator;
-  state.passing = false;
   TlsSetValue(g_state_slot, translator != nullptr ? &state : nullptr);
   return previous;
 }

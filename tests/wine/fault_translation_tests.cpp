@@ -194,6 +194,9 @@ void UntranslatedFaultsEndTheProcess() {
       {kPeerUntranslatedFault, "after", kAccessViolation},   // after Deinitialize
       {kPeerUntranslatedFault, "thread", kAccessViolation},  // a thread without a translator
       {kPeerReturningTranslator, "", kIntDivideByZero},      // a translator that returns
+      // A translator that faults itself ends the process with that fault
+      // instead of translating it again and again.
+      {kPeerReturningTranslator, "faulting", kAccessViolation},
   };
   for (const auto& c : cases) {
     Peer peer;
@@ -204,6 +207,7 @@ void UntranslatedFaultsEndTheProcess() {
 DWORD WINAPI ReadNullOnThread(void*) { return static_cast<DWORD>(ReadAt(0x40)); }
 
 void ReturnWithoutThrowing(unsigned int, EXCEPTION_POINTERS*) {}
+void FaultInTranslator(unsigned int, EXCEPTION_POINTERS*) { ReadAt(0x50); }
 
 // Ends the process with the exception's code, without a debugger.
 LONG WINAPI EndWithCode(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
@@ -216,7 +220,8 @@ int PeerFaultRole(int role, const char* variant, const char* event_name) {
   SetUnhandledExceptionFilter(EndWithCode);
   if (qarn::os::EventSignal(event_name) != qarn::os::kErrorSuccess) return 301;
   if (role == kPeerReturningTranslator) {
-    qarn::os::SetThreadTranslator(ReturnWithoutThrowing);
+    qarn::os::SetThreadTranslator(strcmp(variant, "faulting") == 0 ? FaultInTranslator
+                                                                   : ReturnWithoutThrowing);
     return Divide(1, g_zero);
   }
   c_QARNPlus_Exception::Initialize();
