@@ -19,12 +19,14 @@ struct Command {
   const char* name;
   const char* arguments;  // for the usage line
   const char* summary;
+  const char* details;  // the rest of the command's --help
   size_t min_args;
   size_t max_args;
   int (*run)(const Options& options, const std::vector<std::string>& args);
+  std::string (*more_details)() = nullptr;  // help generated from tables
 };
 
-// The table, defined in commands.cpp.
+// The table, defined in qarn.cpp.
 const std::vector<Command>& Commands();
 
 // An open session, freed when it goes out of scope.
@@ -48,6 +50,11 @@ int RunInvoke(const Options& options, const std::vector<std::string>& args);
 int RunError(const Options& options, const std::vector<std::string>& args);
 int RunTag(const Options& options, const std::vector<std::string>& args);
 int RunFilter(const Options& options, const std::vector<std::string>& args);
+int RunCall(const Options& options, const std::vector<std::string>& args);
+int RunBench(const Options& options, const std::vector<std::string>& args);
+
+// The API codes `qarn call` takes, with their record types, for its help.
+std::string CallCodeList();
 
 // Parses a whole decimal or 0x hex number.
 bool ParseNumber(const std::string& text, long long low, long long high, long long* value);

@@ -4,12 +4,14 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/filters.h"
 #include "qarnplus/server.h"
 #include "tools/command.h"
+#include "tools/document_call.h"
 
 namespace qarn::tool {
 namespace {
@@ -42,11 +44,55 @@ unsigned long AddressOf(Function function) {
   return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(function));
 }
 
-void Invoke(void* session, const std::string& request) {
+// Sends one request and prints its reply's values; true when it succeeded.
+bool Invoke(void* session, const std::string& request) {
   printf("> %s\n", request.c_str());
   const char* reply = nullptr;
   f_QARNDRV_Invoke(session, request.c_str(), &reply, nullptr);
-  printf("%s\n", reply != nullptr ? reply : "(no reply)");
+  printf("  reply: %s\n", reply != nullptr ? ReadableReply(reply).c_str() : "(none)");
+  return reply != nullptr && strstr(reply, "val=\"true\" name=\"SUCCESS\"") != nullptr;
+}
+
+// One document call per record family, built by the same machinery as
+// `qarn call`.
+struct DemoCall {
+  const char* family;  // printed before the family's first call
+  const char* target;  // as `qarn call` takes it
+  uint32_t nodes;
+  std::vector<std::string> settings;
+};
+
+const DemoCall kDemoCalls[] = {
+    {"setup and keys", "1", 0, {}},
+    {nullptr, "8", 0, {"u16@0=6", "len@2=13"}},  // message 6 into a buffer that fits it exactly
+    {"printing, documents and seals", "222", 2, {}},
+    {nullptr, "322", 0, {}},
+    {"printers, fonts and settings", "401", 0, {}},
+    {nullptr, "usb", 2, {}},
+    {"files, pages and copies", "388", 0, {}},
+    {nullptr, "1006", 0, {}},
+};
+
+bool DemoDocumentCall(void* session, const DemoCall& call) {
+  if (call.family != nullptr) printf(" %s\n", call.family);
+  CallTarget target;
+  RecordBuilder builder;
+  CallOutcome outcome;
+  std::string error;
+  if (!ResolveTarget(call.target, &target) ||
+      !builder.Build(*target.rule, call.nodes, call.settings, &error) ||
+      !PerformDocumentCall(session, target, builder, &outcome, &error)) {
+    printf("  %s: %s\n", call.target, error.empty() ? "unknown record" : error.c_str());
+    return false;
+  }
+  std::string what = target.rule->name;
+  what += target.code != 0 ? " (code " + std::to_string(target.code) : " (no code";
+  what += call.nodes != 0 ? ", " + std::to_string(call.nodes) + "-node chain)" : ")";
+  printf("  %s, %zu block%s\n      %s\n", what.c_str(), outcome.blocks.size(),
+         outcome.blocks.size() == 1 ? "" : "s", SummariseCall(outcome).c_str());
+  if (target.code == 0) return true;
+  if (!outcome.succeeded) printf("    reply: %s\n", ReadableReply(outcome.reply).c_str());
+  return outcome.succeeded;
 }
 
 _filter_def* DemoFilterFactory() { return nullptr; }
@@ -66,15 +112,16 @@ int RunDemo(const Options& options, const std::vector<std::string>&) {
   c_QARNPlus_Callback::RegGetDocPasswd(&DemoPasswd);
   c_QARNPlus_Callback::RegEnumSelectedText(&DemoSelectedText);
   c_QARNPlus_Callback::RegDspAbsentPhoto(&DemoAbsentPhoto);
-  Invoke(h, "callback passwd " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnGetDocPasswd)) +
-                " annual-report.pdf");
-  Invoke(h, "callback text " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnEnumSelectedText)) +
-                " 7 10 20 110 40 3");
-  Invoke(h, "callback photo " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnDspAbsentPhoto)) +
-                " 4660 0 0 64 48 2 portrait.jpg");
+  bool ok = version >= 0;
+  ok &= Invoke(h, "callback passwd " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnGetDocPasswd)) +
+                      " annual-report.pdf");
+  ok &= Invoke(h, "callback text " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnEnumSelectedText)) +
+                      " 7 10 20 110 40 3");
+  ok &= Invoke(h, "callback photo " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnDspAbsentPhoto)) +
+                      " 4660 0 0 64 48 2 portrait.jpg");
 
   printf("\ndriver request:\n");
-  Invoke(h, "echo hello from the client");
+  ok &= Invoke(h, "echo hello from the client");
 
   printf("\ntags:\n");
   const char* name = f_QARNDRV_GetTagNameByID(h, static_cast<DXML_TAG>(3));
@@ -92,9 +139,13 @@ int RunDemo(const Options& options, const std::vector<std::string>&) {
     printf("the server created no filter\n");
     delete entry;
   }
+  printf(
+      "\ndocument calls, one per record family: the server writes into every byte it may, and only\n"
+      "what each record's write-back allows comes back (qarn call CODE shows the bytes):\n");
+  for (const DemoCall& call : kDemoCalls) ok &= DemoDocumentCall(h, call);
   f_QARNDRV_Clean(h);
   printf("\nfreeing the session\n");
-  return version >= 0 ? kExitOk : kExitFailed;
+  return ok ? kExitOk : kExitFailed;
 }
 
 }  // namespace qarn::tool
