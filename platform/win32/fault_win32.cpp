@@ -32,8 +32,17 @@ struct ThreadFaultState {
 };
 thread_local ThreadFaultState t_state;
 
-DWORD g_state_slot = TLS_OUT_OF_INDEXES;
 INIT_ONCE g_install_once = INIT_ONCE_STATIC_INIT;
+DWORD g_state_slot = TLS_OUT_OF_INDEXES;
+
+// Removed again when the module's statics go, so that a library that is
+// unloaded leaves no handler pointing into freed code.
+struct HandlerRegistration {
+  void* handler = nullptr;
+  ~HandlerRegistration() {
+    if (handler != nullptr) RemoveVectoredExceptionHandler(handler);
+  }
+} g_registration;
 
 ThreadFaultState* StateOfThisThread() {
   const DWORD saved_error = GetLastError();  // TlsGetValue resets it
@@ -97,9 +106,10 @@ qarn_fault_trampoline:
   int3
   .seh_endproc
 )");
+void (*const kResumeAt)() = qarn_fault_trampoline;
 #else
 // 32-bit code expects no stack alignment: the thread resumes in the call itself.
-#define qarn_fault_trampoline qarn_fault_raise
+void (*const kResumeAt)() = qarn_fault_raise;
 #endif
 
 namespace {
@@ -122,7 +132,7 @@ bool RedirectToTrampoline(CONTEXT* context) {
   const uintptr_t return_address = static_cast<uintptr_t>(instruction_pointer) + 1;
   memcpy(reinterpret_cast<void*>(slot), &return_address, sizeof return_address);
   stack_pointer = slot;
-  instruction_pointer = reinterpret_cast<uintptr_t>(&qarn_fault_trampoline);
+  instruction_pointer = reinterpret_cast<uintptr_t>(kResumeAt);
   return true;
 }
 
@@ -142,7 +152,8 @@ BOOL CALLBACK InstallHandler(INIT_ONCE*, void*, void**) {
   g_state_slot = TlsAlloc();
   if (g_state_slot == TLS_OUT_OF_INDEXES) return FALSE;
   // First in the chain: a translated fault never reaches other handlers.
-  return AddVectoredExceptionHandler(1, OnException) != nullptr;
+  g_registration.handler = AddVectoredExceptionHandler(1, OnException);
+  return g_registration.handler != nullptr;
 }
 
 }  // namespace
