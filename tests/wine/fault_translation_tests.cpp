@@ -187,16 +187,16 @@ void TranslatorOnAnotherThread() {
 // Faults that must not be translated end the peer with the fault's code.
 void UntranslatedFaultsEndTheProcess() {
   const struct {
-    PeerRole role;
     const char* variant;
+    PeerRole role;
     DWORD exit_code;
   } cases[] = {
-      {kPeerUntranslatedFault, "after", kAccessViolation},   // after Deinitialize
-      {kPeerUntranslatedFault, "thread", kAccessViolation},  // a thread without a translator
-      {kPeerReturningTranslator, "", kIntDivideByZero},      // a translator that returns
+      {"after", kPeerUntranslatedFault, kAccessViolation},   // after Deinitialize
+      {"thread", kPeerUntranslatedFault, kAccessViolation},  // a thread without a translator
+      {"", kPeerReturningTranslator, kIntDivideByZero},      // a translator that returns
       // A translator that faults itself ends the process with that fault
       // instead of translating it again and again.
-      {kPeerReturningTranslator, "faulting", kAccessViolation},
+      {"faulting", kPeerReturningTranslator, kAccessViolation},
   };
   for (const auto& c : cases) {
     Peer peer;
