@@ -30,7 +30,7 @@ mkdir -p "$WINEPREFIX"
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
 # A fresh prefix is set up on the first start, which takes a while.
-"$wine64" wineboot --init >/dev/null 2>&1 || true
+"$wine64" wineboot --init </dev/null >/dev/null 2>&1 || true
 "$wineserver" -w
 
 set +e
