@@ -1,7 +1,8 @@
 // A server that fails on purpose at a step the test chooses. Started by the
 // library like qarn_svr:
 //   fault_server -l <option> <server folder> <suffix> <application folder> <event>
-// It first writes its pid to <server folder>/server.pid.
+// It first writes its pid to <server folder>/server.pid and the octal mode
+// and owner of its start-event semaphore to <server folder>/event.mode.
 //
 // QARN_FAULT_START chooses what happens before the pipe is served:
 //   normal               listen, signal, serve (default)
@@ -37,6 +38,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -92,6 +94,17 @@ void WritePid() {
     fprintf(file, "%u\n", static_cast<unsigned>(os::CurrentProcessId()));
     fclose(file);
     rename(temporary.c_str(), path.c_str());  // the reader never sees half a number
+  }
+}
+
+void WriteEventMode(const char* event_name) {
+  const std::string path = std::string("/dev/shm/sem.qarn.") + os::ObjectNamespace() + ".ev." + event_name;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return;
+  if (FILE* file = fopen((g_folder + "/event.mode").c_str(), "w")) {
+    fprintf(file, "%o %u\n", static_cast<unsigned>(status.st_mode & 07777),
+            static_cast<unsigned>(status.st_uid));
+    fclose(file);
   }
 }
 
@@ -217,6 +230,7 @@ int main(int argc, char** argv) {
   g_folder = argv[3];
   const char* event_name = argv[6];
   WritePid();
+  WriteEventMode(event_name);
   const std::string start = Env("QARN_FAULT_START", "normal");
   if (start == "exit-before-signal") return 3;
   if (start == "crash-before-signal") Crash();

@@ -5,9 +5,9 @@
 //       socket path, creates <folder>/squatted, accepts and reads whatever
 //       comes until <folder>/done appears; prints
 //       "connections <n> bytes <m>" and removes its socket if still there
-//   intruder connect <server pid>
+//   intruder connect <server pid> <marker file>
 //       opens the pipe of that server as a client would, sends a GetVersion
-//       request and reads; prints "open <code> write <code> read <code> length <n>"
+//       request, creates the marker file and reads; prints "open <code> write <code> read <code> length <n>"
 //   intruder block <ns> <block name> <octal mode> <owner uid or -1>
 //       creates the block object "/qarn.<ns>.<block name>" first; prints "created" or "errno <e>"
 //   intruder events <ns> <count>
@@ -60,6 +60,8 @@ int Squat(const std::filesystem::path& folder) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   os::PipeName(pid, address.sun_path, sizeof address.sun_path);
+  // The folder is made as the library would make it, if nobody has yet.
+  mkdir(std::filesystem::path(address.sun_path).parent_path().c_str(), 0700);
   const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
   struct stat bound {};
   if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -91,7 +93,7 @@ int Squat(const std::filesystem::path& folder) {
   return 0;
 }
 
-int Connect(unsigned pid) {
+int Connect(unsigned pid, const char* marker) {
   HANDLE pipe = nullptr;
   const uint32_t opened = os::PipeOpen(pid, &pipe);
   uint32_t wrote = 0, read = 0, length = 0;
@@ -100,10 +102,12 @@ int Connect(unsigned pid) {
     msg::Begin(request, sizeof request, msg::kServerInterface, "GetVersion");
     msg::PutInt32(request, msg::kPayloadOffset, 0);
     wrote = os::PipeWrite(pipe, request, sizeof request);
+    std::ofstream(marker) << "1\n";
     char reply[msg::kSlotSize];
     if (wrote == os::kErrorSuccess) read = os::PipeRead(pipe, reply, sizeof reply, &length);
     os::PipeClose(pipe);
   }
+  if (opened != os::kErrorSuccess) std::ofstream(marker) << "1\n";
   printf("open %u write %u read %u length %u\n", opened, wrote, read, length);
   return 0;
 }
@@ -141,7 +145,8 @@ int main(int argc, char** argv) {
   const std::string verb = argc > 1 ? argv[1] : "";
   int result = 2;
   if (verb == "squat" && argc == 3) result = Squat(argv[2]);
-  if (verb == "connect" && argc == 3) result = Connect(static_cast<unsigned>(strtoul(argv[2], nullptr, 10)));
+  if (verb == "connect" && argc == 4)
+    result = Connect(static_cast<unsigned>(strtoul(argv[2], nullptr, 10)), argv[3]);
   if (verb == "block" && argc == 6) result = Block(argv[2], argv[3], argv[4], argv[5]);
   if (verb == "events" && argc == 4) result = Events(argv[2], static_cast<unsigned>(atoi(argv[3])));
   fflush(stdout);
