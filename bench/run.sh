@@ -13,14 +13,25 @@ cd "$root"
 targets=()
 for source in bench/*_bench.cpp; do targets+=("$(basename "$source" .cpp)"); done
 
-echo "== building ${targets[*]} in $build" >&2
+echo "== configuring $build" >&2
 if [ -n "${QARN_BENCH_BUILD_DIR:-}" ]; then
   cmake --preset "$preset" -B "$build" >&2
-  cmake --build "$build" --target "${targets[@]}" -j2 >&2
+  build_args=("$build" -j2)
 else
   cmake --preset "$preset" >&2
-  cmake --build --preset "$preset" --target "${targets[@]}" >&2
+  build_args=(--preset "$preset")
 fi
+# One target at a time: a benchmark that does not build is left out of the
+# table instead of stopping the others.
+built=()
+for target in "${targets[@]}"; do
+  echo "== building $target" >&2
+  if cmake --build "${build_args[@]}" --target "$target" >&2; then
+    built+=("$target")
+  else
+    echo "== $target did not build; its figures are missing" >&2
+  fi
+done
 
 # How this machine runs i386 programs: a binfmt_misc entry for i386 ELF files
 # takes precedence over the kernel's own loader.
@@ -44,13 +55,9 @@ cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 machine="$(uname -m), ${cpu_model:-unknown CPU}, $(nproc) cores; i386 programs run $(i386_runner)"
 
 results=()
-for target in "${targets[@]}"; do
+for target in ${built[@]+"${built[@]}"}; do
   program=$build/bench/$target
   output=$build/bench/$target.json
-  if [ ! -x "$program" ]; then
-    echo "== $target was not built; skipped" >&2
-    continue
-  fi
   echo "== running $target" >&2
   if "$program" --benchmark_format=json >"$output"; then
     results+=("$output")
@@ -59,12 +66,15 @@ for target in "${targets[@]}"; do
   fi
 done
 
-python3 - "$machine" "$build/bench.md" "${results[@]}" <<'PYTHON'
+revision=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+when="$(date -u '+%Y-%m-%d %H:%M UTC'), commit $revision"
+
+python3 - "$machine" "$when" "$build/bench.md" ${results[@]+"${results[@]}"} <<'PYTHON'
 import json
 import re
 import sys
 
-machine, table_path, result_files = sys.argv[1], sys.argv[2], sys.argv[3:]
+machine, when, table_path, result_files = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
 
 # Goals of the benchmarks that do not report their own "goal" counter:
 # (comparison, bound) on the ratio.
@@ -117,11 +127,16 @@ def rows_of(b):
                b["cpu_share"], ("<=", b["cpu_goal"]))
 
 
-lines = [f"Machine: {machine}", "",
+lines = [f"Machine: {machine}", f"Run: {when}. Times are medians; each figure and its baseline were "
+         "measured interleaved in the same run.", "",
          "| figure | library | raw baseline | ratio | goal |", "|---|---|---|---|---|"]
 for path in result_files:
-    with open(path) as f:
-        benchmarks = json.load(f).get("benchmarks", [])
+    try:
+        with open(path) as f:
+            benchmarks = json.load(f).get("benchmarks", [])
+    except (OSError, ValueError) as error:
+        print(f"== {path}: {error}; its figures are missing", file=sys.stderr)
+        continue
     for b in benchmarks:
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
             continue
