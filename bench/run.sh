@@ -127,8 +127,8 @@ def rows_of(b):
                b["cpu_share"], ("<=", b["cpu_goal"]))
 
 
-lines = [f"Machine: {machine}", f"Run: {when}. Times are medians; each figure and its baseline were "
-         "measured interleaved in the same run.", "",
+lines = [f"Machine: {machine}", f"Run: {when}. Each figure and its baseline were measured interleaved "
+         "in the same run; request and session times are medians.", "",
          "| figure | library | raw baseline | ratio | goal |", "|---|---|---|---|---|"]
 for path in result_files:
     try:
