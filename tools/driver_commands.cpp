@@ -41,8 +41,14 @@ int RunInvoke(const Options& options, const std::vector<std::string>& args) {
   f_QARNDRV_Init(session.handle());
   const char* reply = nullptr;
   f_QARNDRV_Invoke(session.handle(), request.c_str(), &reply, nullptr);
-  printf("%s\n", reply != nullptr ? reply : "");
+  const std::string text = reply != nullptr ? reply : "";
   f_QARNDRV_Clean(session.handle());
+  // The library's own reply when the exchange failed.
+  if (text.empty() || text.find("val=\"Service Off\"") != std::string::npos) {
+    fprintf(stderr, "qarn invoke: the server did not answer\n");
+    return kExitFailed;
+  }
+  printf("%s\n", text.c_str());
   return kExitOk;
 }
 
