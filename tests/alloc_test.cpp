@@ -92,20 +92,22 @@ void* __libc_memalign(size_t alignment, size_t size);
 
 namespace {
 void* Tally(void* p, size_t requested) {
-  if (p != nullptr) CountAllocation(requested, malloc_usable_size(p));
+  if (p != nullptr && t_counting) CountAllocation(requested, malloc_usable_size(p));
   return p;
 }
 }  // namespace
 
 void* malloc(size_t size) { return Tally(__libc_malloc(size), size); }
 void* calloc(size_t count, size_t size) { return Tally(__libc_calloc(count, size), count * size); }
+// Sizes are asked only inside a window: the dynamic loader's earliest blocks
+// do not come from this allocator.
 void free(void* p) {
-  if (p != nullptr) CountFree(malloc_usable_size(p));
+  if (p != nullptr && t_counting) CountFree(malloc_usable_size(p));
   __libc_free(p);
 }
 void* realloc(void* p, size_t size) {
   if (p == nullptr) return malloc(size);
-  const size_t old_size = malloc_usable_size(p);
+  const size_t old_size = t_counting ? malloc_usable_size(p) : 0;
   void* moved = __libc_realloc(p, size);
   if (moved != nullptr || size == 0) CountFree(old_size);
   return Tally(moved, size);
