@@ -89,7 +89,7 @@ int RunBench(const Options& options, const std::vector<std::string>& args) {
       start = Clock::now();
       long long done = 0;
       while (done < rounds && PerformDocumentCall(h, target, builder, &outcome, &error)) ++done;
-      if (done > 0) Report("document call SAPGetErrMes1 (3 blocks)", MicrosecondsSince(start), done);
+      if (done > 0) Report("document call, SAPGetErrMes1 (3 blocks)", MicrosecondsSince(start), done);
     }
     f_QARNDRV_Clean(h);
   }

@@ -155,6 +155,11 @@ bool PerformDocumentCall(void* session, const CallTarget& target, RecordBuilder&
     before.emplace_back(local, local + result.size);
     outcome->blocks.push_back(std::move(result));
   }
+  for (const BuiltBuffer& buffer : builder.buffers()) {
+    bool sent = false;
+    for (const c_QARNPlus_Shrmem* block : *package->m_pBlocks) sent |= block->m_pLocal == buffer.bytes.get();
+    if (!sent) outcome->unsent.push_back(buffer.label);
+  }
   std::vector<const uint8_t*> locals;
   for (const c_QARNPlus_Shrmem* block : *package->m_pBlocks)
     locals.push_back(static_cast<const uint8_t*>(block->m_pLocal));
@@ -223,6 +228,10 @@ void PrintCallReport(const CallTarget& target, const CallOutcome& outcome) {
       }
     }
   }
+  // Conditions of the record's rules: an empty or NULL-sized buffer gets no block.
+  std::string unsent;
+  for (const std::string& label : outcome.unsent) unsent += (unsent.empty() ? "" : ", ") + label;
+  if (!unsent.empty()) printf("  no block for: %s (its condition was not met)\n", unsent.c_str());
 }
 
 std::string SummariseCall(const CallOutcome& outcome) {

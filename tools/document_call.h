@@ -43,6 +43,7 @@ struct CallOutcome {
   bool answered = false;
   bool succeeded = false;
   std::vector<BlockOutcome> blocks;  // in the package's order: buffers, record last
+  std::vector<std::string> unsent;   // buffers the package made no block for
 };
 
 // Builds the package over `builder`'s record, sends the call (none for the

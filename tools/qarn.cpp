@@ -86,10 +86,11 @@ void PrintUsage(FILE* out) {
           "  --option N        number passed to the server after -l\n"
           "commands:\n");
   for (const Command& command : kCommands) {
-    fprintf(out, "  %-8s %s\n  %-8s   %s\n", command.name, command.arguments, "", command.summary);
+    fprintf(out, "  %-7s %-34s %s\n", command.name, command.arguments, command.summary);
   }
+  fprintf(out, "  %-7s %-34s %s\n", "help", "[COMMAND]",
+          "this text, or one command's help (or: COMMAND --help)");
   fprintf(out,
-          "  help [COMMAND]  this text, or the help of one command (also: qarn COMMAND --help)\n"
           "Exit status: 0 done, 1 failed (no server, no answer, a failed call), 2 bad arguments.\n"
           "Start with: qarn demo\n");
 }
