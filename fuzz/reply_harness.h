@@ -210,9 +210,11 @@ class PeerThread {
   std::thread thread_;  // last: starts once the members above exist
 };
 
+// Never destroyed: the thread waits for work until the process ends (a join
+// from the exit handlers fails under the emulator).
 inline PeerThread& OwnPeerThread() {
-  static PeerThread peer;
-  return peer;
+  static PeerThread* peer = new PeerThread;
+  return *peer;
 }
 
 // The listening end of this process's own pipe, open for the whole run.
