@@ -284,6 +284,7 @@ TEST_F(FaultInjection, BlockNameTakenByAnotherObject) {
   ASSERT_NE(nullptr, session);
   const std::string ns = qarn::os::ObjectNamespace();
   for (const char* squat : {"0644 -1", "0600 65534"}) {
+    if (strstr(squat, "65534") != nullptr && geteuid() != 0) continue;  // only root can give it away
     ErrorCall call;
     const std::string squatted = NameOf(&call.record);
     ASSERT_EQ("created\n", hardening::Run("intruder", "block " + ns + " " + squatted + " " + squat));

@@ -13,6 +13,8 @@
 //   await-squatter       wait for <folder>/squatted, then listen, signal, serve
 //   squatted-nopipe      wait for <folder>/squatted, signal, never listen;
 //                        exit once <folder>/done appears
+//   await-foreign        listen, create <folder>/listening, wait until
+//                        <folder>/intruded is not empty, then signal, serve
 // Every wait on a file is bounded (20 s); the peer never outlives a test.
 //
 // While serving, "Invoke" texts choose the faults of later steps:
@@ -78,10 +80,13 @@ const char* Env(const char* name, const char* fallback) {
   return value != nullptr ? value : fallback;
 }
 
-bool WaitForFile(const char* name) {
+bool WaitForFile(const char* name, bool with_content = false) {
   const std::filesystem::path path = std::filesystem::path(g_folder) / name;
+  std::error_code ignored;
   for (int waited = 0; waited < kFileWaitMs; waited += 10) {
-    if (std::filesystem::exists(path)) return true;
+    if (std::filesystem::exists(path) && (!with_content || std::filesystem::file_size(path, ignored) > 0)) {
+      return true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -210,9 +215,13 @@ void Serve(HANDLE pipe) {
   os::PipeClose(pipe);
 }
 
-int ListenAndServe(const char* event_name) {
+int ListenAndServe(const char* event_name, bool await_foreign) {
   HANDLE listener = nullptr;
   if (os::PipeListen(os::CurrentProcessId(), &listener) != os::kErrorSuccess) return 1;
+  if (await_foreign) {
+    if (FILE* file = fopen((g_folder + "/listening").c_str(), "w")) fclose(file);
+    WaitForFile("intruded", true);
+  }
   if (os::EventSignal(event_name) != os::kErrorSuccess) {
     os::PipeListenerClose(listener);
     return 1;
@@ -246,5 +255,5 @@ int main(int argc, char** argv) {
     WaitForFile("done");
     return 0;
   }
-  return ListenAndServe(event_name);
+  return ListenAndServe(event_name, start == "await-foreign");
 }

@@ -8,6 +8,12 @@
 //   intruder connect <server pid> <marker file>
 //       opens the pipe of that server as a client would, sends a GetVersion
 //       request, creates the marker file and reads; prints "open <code> write <code> read <code> length <n>"
+//   intruder foreign <folder> <uid>
+//       waits for <folder>/listening, then, as user <uid>, connects to the
+//       socket of the server in <folder>/server.pid (reached through a path
+//       descriptor opened before, since the socket folder is closed to that
+//       user), sends a GetVersion request, writes "1" into <folder>/intruded
+//       and reads; prints "foreign connect <errno> read <code> length <n>"
 //   intruder block <ns> <block name> <octal mode> <owner uid or -1>
 //       creates the block object "/qarn.<ns>.<block name>" first; prints "created" or "errno <e>"
 //   intruder events <ns> <count>
@@ -36,6 +42,7 @@
 
 #include "connection/message.h"
 #include "platform/platform.h"
+#include "platform/posix/handles.h"
 
 namespace {
 
@@ -112,6 +119,41 @@ int Connect(unsigned pid, const char* marker) {
   return 0;
 }
 
+int Foreign(const std::filesystem::path& folder, const char* uid_text) {
+  if (!WaitForFile(folder / "listening")) return 1;
+  unsigned pid = 0;
+  std::ifstream(folder / "server.pid") >> pid;
+  char socket_path[108];
+  os::PipeName(pid, socket_path, sizeof socket_path);
+  const int path_fd = open(socket_path, O_PATH | O_CLOEXEC);
+  const int marker = open((folder / "intruded").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (path_fd < 0 || marker < 0 || setgid(static_cast<gid_t>(atoi(uid_text))) != 0 ||
+      setuid(static_cast<uid_t>(atoi(uid_text))) != 0) {
+    printf("errno %d\n", errno);
+    return 1;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d", path_fd);
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+  uint32_t read = 0, length = 0;
+  if (connected == 0) {
+    char request[150];
+    msg::Begin(request, sizeof request, msg::kServerInterface, "GetVersion");
+    msg::PutInt32(request, msg::kPayloadOffset, 0);
+    os::PipeWrite(os::posix::HandleFromFd(fd), request, sizeof request);
+  }
+  if (write(marker, "1\n", 2) != 2) return 1;
+  close(marker);
+  if (connected == 0) {
+    char reply[msg::kSlotSize];
+    read = os::PipeRead(os::posix::HandleFromFd(fd), reply, sizeof reply, &length);
+  }
+  printf("foreign connect %d read %u length %u\n", connected, read, length);
+  return 0;
+}
+
 int Block(const char* ns, const char* block_name, const char* mode_text, const char* owner_text) {
   const std::string name = std::string("/qarn.") + ns + "." + block_name;
   const mode_t mode = static_cast<mode_t>(strtoul(mode_text, nullptr, 8));
@@ -147,6 +189,7 @@ int main(int argc, char** argv) {
   if (verb == "squat" && argc == 3) result = Squat(argv[2]);
   if (verb == "connect" && argc == 4)
     result = Connect(static_cast<unsigned>(strtoul(argv[2], nullptr, 10)), argv[3]);
+  if (verb == "foreign" && argc == 4) result = Foreign(argv[2], argv[3]);
   if (verb == "block" && argc == 6) result = Block(argv[2], argv[3], argv[4], argv[5]);
   if (verb == "events" && argc == 4) result = Events(argv[2], static_cast<unsigned>(atoi(argv[3])));
   fflush(stdout);
