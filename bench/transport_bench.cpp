@@ -1,11 +1,18 @@
 // Shared blocks and parameter packages against raw POSIX shared memory.
 // Each benchmark interleaves the library's work with its raw baseline in the
-// same loop and reports both times and their ratio as counters:
+// same loop (alternating which goes first) and reports the medians of both
+// and their ratio (bench/paired_timer.h):
 //   BlockCycle/N     c_QARNPlus_Shrmem create + release of N bytes (no write
 //                    back) vs shm_open/ftruncate/mmap/memcpy/munmap/close/shm_unlink
+//   BlockCycleVsFallocate/N  the same library cycle vs that raw cycle plus the
+//                    posix_fallocate that the mapping layer makes on every new
+//                    object (so a full /dev/shm fails the creation, not the
+//                    first write); informative, no goal
 //   MaskedMerge      write-back through a mask vs memcpy, 1 MiB (throughput ratio)
 //   SysSettingPackage  SAPSysSetting1 package (six 260-byte buffers and the
 //                    66-byte masked record) vs seven raw cycles of those sizes
+//   SysSettingPackageVsFallocate  the same package vs seven raw cycles with
+//                    posix_fallocate; informative, no goal
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,27 +20,30 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <vector>
 
+#include "bench/paired_timer.h"
 #include "qarnplus/legpack.h"
 #include "qarnplus/shrmem.h"
 #include "transport/shrmem_merge.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qarn::bench::PairedTimer;
+
+constexpr double kBlockGoal = 1.15;
+constexpr double kPackageGoal = 1.2;
+
+enum class Baseline { kBare, kFallocate };
 
 // One raw cycle: the minimum a named shared copy of a buffer costs. With
-// `reserve` it also allocates the object's pages up front, as the mapping
-// layer does so that a full /dev/shm fails the creation instead of raising
-// SIGBUS later.
-void RawCycle(const void* buffer, size_t size, bool reserve = false) {
+// kFallocate it also allocates the object's pages up front.
+void RawCycle(const void* buffer, size_t size, Baseline baseline) {
   static char name[64];
   if (name[0] == 0) snprintf(name, sizeof name, "/qarn.bench.%d.raw", static_cast<int>(getpid()));
   const int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) abort();
-  if (reserve && posix_fallocate(fd, 0, static_cast<off_t>(size)) != 0) abort();
+  if (baseline == Baseline::kFallocate && posix_fallocate(fd, 0, static_cast<off_t>(size)) != 0) abort();
   void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) abort();
   memcpy(view, buffer, size);
@@ -43,83 +53,112 @@ void RawCycle(const void* buffer, size_t size, bool reserve = false) {
   shm_unlink(name);
 }
 
-// Adds the time `work` takes to `total`.
-template <class Work>
-void Timed(double& total, Work work) {
-  const auto start = Clock::now();
-  work();
-  total += std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-}
-
-// ratio: against the bare cycle; ratio_reserved: against the bare cycle
-// plus the page reservation that the mapping layer must make.
-void Report(benchmark::State& state, double library_ns, double raw_ns, double reserved_ns) {
-  const double n = static_cast<double>(state.iterations());
-  state.counters["library_ns"] = library_ns / n;
-  state.counters["raw_ns"] = raw_ns / n;
-  state.counters["ratio"] = library_ns / raw_ns;
-  state.counters["ratio_reserved"] = library_ns / reserved_ns;
-}
-
-void BlockCycle(benchmark::State& state) {
-  std::vector<unsigned char> buffer(static_cast<size_t>(state.range(0)), 0x5A);
-  double library_ns = 0, raw_ns = 0, reserved_ns = 0;
-  while (state.KeepRunning()) {
-    Timed(raw_ns, [&] { RawCycle(buffer.data(), buffer.size()); });
-    Timed(library_ns, [&] { c_QARNPlus_Shrmem block(buffer.data(), buffer.size(), false, nullptr); });
-    Timed(reserved_ns, [&] { RawCycle(buffer.data(), buffer.size(), true); });
+// Runs library and raw work once per iteration, the order alternating, so
+// that neither always pays for the other's cache and allocator state.
+template <class Library, class Raw>
+void Interleave(benchmark::State& state, PairedTimer& timer, Library library, Raw raw) {
+  bool library_first = false;
+  for (auto _ : state) {
+    library_first = !library_first;
+    if (library_first) timer.Library(library);
+    timer.Raw(raw);
+    if (!library_first) timer.Library(library);
   }
-  Report(state, library_ns, raw_ns, reserved_ns);
 }
-BENCHMARK(BlockCycle)
-    ->Arg(260)
-    ->Arg(4096)
-    ->Arg(1 << 20)
-    ->UseRealTime()
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+
+// The goal applies to the bare baseline only; the fallocate baseline is
+// reported without one.
+void Report(benchmark::State& state, PairedTimer& timer, Baseline baseline, double goal) {
+  if (baseline == Baseline::kBare) {
+    timer.Report(state, goal);
+    return;
+  }
+  const double library = timer.LibraryMedian();
+  const double raw = timer.RawMedian();
+  state.counters["library_ns"] = library;
+  state.counters["raw_ns"] = raw;
+  state.counters["ratio"] = raw > 0 ? library / raw : 0;
+}
+
+void BlockCycle(benchmark::State& state, Baseline baseline) {
+  std::vector<unsigned char> buffer(static_cast<size_t>(state.range(0)), 0x5A);
+  PairedTimer timer;
+  Interleave(
+      state, timer, [&] { c_QARNPlus_Shrmem block(buffer.data(), buffer.size(), false, nullptr); },
+      [&] { RawCycle(buffer.data(), buffer.size(), baseline); });
+  Report(state, timer, baseline, kBlockGoal);
+}
+
+void SysSettingPackage(benchmark::State& state, Baseline baseline) {
+  static unsigned char buffers[6][260];
+  SAPSysSetting1 record{};
+  for (int i = 0; i < 6; ++i) record.apBuffers260[i] = buffers[i];
+  PairedTimer timer;
+  Interleave(
+      state, timer,
+      [&] {
+        c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 401);
+        if (package.m_pBlocks->size() != 7) abort();
+      },
+      [&] {
+        for (auto& buffer : buffers) RawCycle(buffer, sizeof buffer, baseline);
+        RawCycle(&record, sizeof record, baseline);
+      });
+  Report(state, timer, baseline, kPackageGoal);
+}
 
 void MaskedMerge(benchmark::State& state) {
   constexpr size_t kSize = 1 << 20;
   std::vector<unsigned char> local(kSize, 0x12), shared(kSize, 0xAB), mask(kSize);
   for (size_t i = 0; i < kSize; ++i) mask[i] = (i / 7) % 2 ? 0xFF : 0x0F;
-  double merge_ns = 0, copy_ns = 0;
-  while (state.KeepRunning()) {
-    Timed(copy_ns, [&] { memcpy(local.data(), shared.data(), kSize); });
-    benchmark::ClobberMemory();
-    Timed(merge_ns, [&] { qarn::transport::MaskedMerge(local.data(), shared.data(), mask.data(), kSize); });
-    benchmark::ClobberMemory();
-  }
-  const double n = static_cast<double>(state.iterations());
-  state.counters["merge_GBps"] = kSize * n / merge_ns;
-  state.counters["memcpy_GBps"] = kSize * n / copy_ns;
+  PairedTimer timer;
+  Interleave(
+      state, timer,
+      [&] {
+        qarn::transport::MaskedMerge(local.data(), shared.data(), mask.data(), kSize);
+        benchmark::ClobberMemory();
+      },
+      [&] {
+        memcpy(local.data(), shared.data(), kSize);
+        benchmark::ClobberMemory();
+      });
+  const double merge_ns = timer.LibraryMedian();
+  const double copy_ns = timer.RawMedian();
+  state.counters["merge_GBps"] = kSize / merge_ns;
+  state.counters["memcpy_GBps"] = kSize / copy_ns;
   state.counters["ratio"] = copy_ns / merge_ns;  // merge throughput / memcpy throughput
 }
-BENCHMARK(MaskedMerge)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
-void SysSettingPackage(benchmark::State& state) {
-  static unsigned char buffers[6][260];
-  SAPSysSetting1 record{};
-  for (int i = 0; i < 6; ++i) record.apBuffers260[i] = buffers[i];
-  double library_ns = 0, raw_ns = 0, reserved_ns = 0;
-  while (state.KeepRunning()) {
-    Timed(raw_ns, [&] {
-      for (auto& buffer : buffers) RawCycle(buffer, sizeof buffer);
-      RawCycle(&record, sizeof record);
-    });
-    Timed(library_ns, [&] {
-      c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 401);
-      if (package.m_pBlocks->size() != 7) abort();
-    });
-    Timed(reserved_ns, [&] {
-      for (auto& buffer : buffers) RawCycle(buffer, sizeof buffer, true);
-      RawCycle(&record, sizeof record, true);
-    });
-  }
-  Report(state, library_ns, raw_ns, reserved_ns);
+// Every figure: real time, five repetitions, only their medians reported.
+template <class Registered>
+void Configure(Registered* benchmark) {
+  benchmark->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
 }
-BENCHMARK(SysSettingPackage)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+
+void RegisterAll() {
+  const struct {
+    const char* name;
+    Baseline baseline;
+  } kBaselines[] = {{"BlockCycle", Baseline::kBare}, {"BlockCycleVsFallocate", Baseline::kFallocate}};
+  for (const auto& entry : kBaselines) {
+    const Baseline baseline = entry.baseline;
+    auto* block = benchmark::RegisterBenchmark(
+        entry.name, [baseline](benchmark::State& state) { BlockCycle(state, baseline); });
+    Configure(block->Arg(260)->Arg(4096)->Arg(1 << 20));
+  }
+  Configure(benchmark::RegisterBenchmark("MaskedMerge", MaskedMerge));
+  Configure(benchmark::RegisterBenchmark("SysSettingPackage", SysSettingPackage, Baseline::kBare));
+  Configure(
+      benchmark::RegisterBenchmark("SysSettingPackageVsFallocate", SysSettingPackage, Baseline::kFallocate));
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RegisterAll();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
