@@ -1,6 +1,7 @@
 // Paths, the process id and the namespace that prefixes every object name.
 
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -27,13 +28,43 @@ int FormatServerExecutable(char* out, size_t size, const char* folder, const cha
   return snprintf(out, size, "%s/qarn_svr%s", folder, digits);
 }
 
+namespace {
+
+// The process id as decimal text. Every shared block name carries it, so it
+// is made once per process instead of with a system call per name: on first
+// use, and again in the child of every fork (where only the forking thread
+// runs, so nobody reads it meanwhile). Written without stdio because it runs
+// in a fork child handler.
+char g_pid_text[16];
+
+void FormatPidText() {
+  char digits[16];
+  size_t count = 0;
+  for (auto pid = static_cast<unsigned>(getpid()); count == 0 || pid != 0; pid /= 10) {
+    digits[count++] = static_cast<char>('0' + pid % 10);
+  }
+  for (size_t i = 0; i < count; ++i) g_pid_text[i] = digits[count - 1 - i];
+  g_pid_text[count] = '\0';
+}
+
+const char* PidText() {
+  static const bool ready = [] {
+    FormatPidText();
+    pthread_atfork(nullptr, nullptr, FormatPidText);
+    return true;
+  }();
+  static_cast<void>(ready);
+  return g_pid_text;
+}
+
+}  // namespace
+
 // An empty QARN_NS still counts as set: the server receives exactly the
-// client's value and must derive the same names from it.
+// client's value and must derive the same names from it. The variable is
+// read on every call, so a change to it takes effect at once.
 const char* ObjectNamespace() {
   if (const char* ns = getenv("QARN_NS")) return ns;
-  static thread_local char pid_text[16];
-  snprintf(pid_text, sizeof pid_text, "%d", static_cast<int>(getpid()));
-  return pid_text;
+  return PidText();
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
