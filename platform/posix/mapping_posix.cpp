@@ -7,14 +7,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
 #include <new>
-#include <string>
-#include <unordered_map>
 
 #include "platform/platform.h"
 #include "platform/posix/errno_map.h"
@@ -27,19 +26,60 @@ using posix::FormatObjectName;
 using posix::IsPrivateObject;
 
 struct MappingRecord {
-  std::string name;
-  int fd = -1;               // open until the view is mapped
-  bool creator = false;      // counts in g_created_names
-  uint32_t object_size = 0;  // size of the object when it was opened
-  size_t view_size = 0;      // length that munmap needs
+  MappingRecord* next_created = nullptr;  // chain of its bucket in g_created
+  int fd = -1;                            // open until the view is mapped
+  bool creator = false;                   // chained in g_created
+  uint32_t object_size = 0;               // size of the object when it was opened
+  size_t view_size = 0;                   // length that munmap needs
+  char name[NAME_MAX];
 };
 
 MappingRecord* RecordOf(HANDLE mapping) { return static_cast<MappingRecord*>(mapping); }
 
-// Creating handles of this process per object name. The mutex also makes
-// "create or attach, then count" one step against a concurrent release.
+// The creating handles of this process, chained per bucket of their name's
+// hash: the number of creating handles of a name is the number of records
+// of that name in its bucket. Blocks are made and released in quick
+// succession, so this costs no allocation and no string copy per block. The
+// mutex also makes "create or attach, then count" one step against a
+// concurrent release.
+constexpr size_t kCreatedBuckets = 64;
 std::mutex g_created_mutex;
-std::unordered_map<std::string, unsigned> g_created_names;
+MappingRecord* g_created[kCreatedBuckets];
+
+MappingRecord*& BucketOf(const char* name) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (const char* c = name; *c != '\0'; ++c) hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+  return g_created[hash % kCreatedBuckets];
+}
+
+bool IsCreatedName(const char* name) {
+  for (const MappingRecord* r = BucketOf(name); r != nullptr; r = r->next_created) {
+    if (strcmp(r->name, name) == 0) return true;
+  }
+  return false;
+}
+
+void AddCreated(MappingRecord* record) {
+  MappingRecord*& bucket = BucketOf(record->name);
+  record->next_created = bucket;
+  bucket = record;
+}
+
+// Unchains `record`; true when it was the last creating handle of its name.
+bool RemoveCreated(MappingRecord* record) {
+  bool last = true;
+  for (MappingRecord** link = &BucketOf(record->name); *link != nullptr;) {
+    MappingRecord* r = *link;
+    if (r == record) {
+      *link = r->next_created;
+      continue;
+    }
+    if (strcmp(r->name, record->name) == 0) last = false;
+    link = &r->next_created;
+  }
+  record->next_created = nullptr;
+  return last;
+}
 
 // How often creation retries when the object vanishes between the attempt
 // to create it and the attempt to attach to it.
@@ -68,7 +108,7 @@ uint32_t SizeNewObject(int fd, uint32_t size) {
 }
 
 uint32_t CreateOrAttach(MappingRecord* record, uint32_t size) {
-  const char* name = record->name.c_str();
+  const char* name = record->name;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
@@ -90,20 +130,21 @@ uint32_t CreateOrAttach(MappingRecord* record, uint32_t size) {
     }
     if (const uint32_t error = CheckedSize(fd, &record->object_size)) return CloseWith(fd, error);
     record->fd = fd;
-    record->creator = g_created_names.count(record->name) != 0;
+    record->creator = IsCreatedName(name);
     return kErrorSuccess;
   }
   return kErrorGenFailure;
 }
 
 uint32_t NewRecord(const char* block_name, MappingRecord** out) {
-  char name[NAME_MAX];
-  if (block_name == nullptr || !FormatObjectName(name, sizeof name, "", block_name)) {
+  if (block_name == nullptr) return kErrorInvalidParameter;
+  auto* record = new (std::nothrow) MappingRecord;
+  if (record == nullptr) return kErrorNotEnoughMemory;
+  if (!FormatObjectName(record->name, sizeof record->name, "", block_name)) {
+    delete record;
     return kErrorInvalidParameter;
   }
-  *out = new (std::nothrow) MappingRecord;
-  if (*out == nullptr) return kErrorNotEnoughMemory;
-  (*out)->name = name;
+  *out = record;
   return kErrorSuccess;
 }
 
@@ -123,7 +164,7 @@ uint32_t MappingCreate(const char* block_name, uint32_t size, HANDLE* mapping) {
     delete record;
     return error;
   }
-  if (record->creator) ++g_created_names[record->name];
+  if (record->creator) AddCreated(record);
   *mapping = record;
   return kErrorSuccess;
 }
@@ -132,7 +173,7 @@ uint32_t MappingOpen(const char* block_name, HANDLE* mapping) {
   if (mapping == nullptr) return kErrorInvalidParameter;
   MappingRecord* record = nullptr;
   if (const uint32_t error = NewRecord(block_name, &record)) return error;
-  const int fd = shm_open(record->name.c_str(), O_RDWR | O_CLOEXEC, 0);
+  const int fd = shm_open(record->name, O_RDWR | O_CLOEXEC, 0);
   uint32_t error = fd < 0 ? ErrorFromErrno(errno) : CheckedSize(fd, &record->object_size);
   if (error != kErrorSuccess) {
     if (fd >= 0) close(fd);
@@ -182,11 +223,7 @@ void MappingClose(HANDLE mapping) {
   if (record->fd >= 0) close(record->fd);
   if (record->creator) {
     std::lock_guard<std::mutex> lock(g_created_mutex);
-    auto entry = g_created_names.find(record->name);
-    if (entry != g_created_names.end() && --entry->second == 0) {
-      g_created_names.erase(entry);
-      shm_unlink(record->name.c_str());
-    }
+    if (RemoveCreated(record)) shm_unlink(record->name);
   }
   delete record;
 }
