@@ -9,6 +9,21 @@
 namespace qarn::transport {
 namespace {
 
+// Bytes that live while one record block is made (its mask, or the saved
+// record): on the stack for the usual record sizes, on the heap beyond, so
+// that a package costs no allocation besides its blocks and their list.
+class RecordScratch {
+ public:
+  explicit RecordScratch(size_t size) : heap_(size > sizeof small_ ? size : 0) {}
+  RecordScratch(const RecordScratch&) = delete;
+  RecordScratch& operator=(const RecordScratch&) = delete;
+  uint8_t* data() { return heap_.empty() ? small_ : heap_.data(); }
+
+ private:
+  uint8_t small_[512];
+  std::vector<uint8_t> heap_;
+};
+
 // A chain is walked in the caller's memory; one that does not end within
 // kMaxChainNodes nodes (a cycle never does) is refused before any block
 // exists, so nothing has to be undone.
@@ -66,13 +81,15 @@ void MakeRecordBlock(const RecordRule& rule, const WriteBackRule& back, uint8_t*
                 back.mode == RecordWriteBack::kWhole, nullptr);
     return;
   }
-  std::vector<unsigned char> mask(rule.size, 0);
+  RecordScratch scratch(rule.size);
+  uint8_t* mask = scratch.data();
+  memset(mask, 0, rule.size);
   for (uint8_t i = 0; i < back.range_count; ++i) {
     const MaskRange& range = back.ranges[i];
     for (uint32_t at = range.first; at <= range.last && at < rule.size; ++at) mask[at] = 0xFF;
   }
   AppendBlock(blocks, static_cast<const void*>(record), static_cast<unsigned long>(rule.size), true,
-              static_cast<void*>(mask.data()));
+              static_cast<void*>(mask));
 }
 
 // Application addresses must not reach the server: they are zero while the
@@ -80,17 +97,19 @@ void MakeRecordBlock(const RecordRule& rule, const WriteBackRule& back, uint8_t*
 // afterwards whether or not the block could be made.
 void MakeRecordBlockWithoutAddresses(const RecordRule& rule, const WriteBackRule& back, uint8_t* record,
                                      BlockList& blocks) {
-  const std::vector<uint8_t> saved(record, record + rule.size);
+  RecordScratch scratch(rule.size);
+  uint8_t* saved = scratch.data();
+  memcpy(saved, record, rule.size);
   for (uint8_t i = 0; i < rule.zeroed_count; ++i) {
     if (rule.zeroed_offsets[i] + 4u <= rule.size) WritePointer(record + rule.zeroed_offsets[i], nullptr);
   }
   try {
     MakeRecordBlock(rule, back, record, blocks);
   } catch (...) {
-    memcpy(record, saved.data(), saved.size());
+    memcpy(record, saved, rule.size);
     throw;
   }
-  memcpy(record, saved.data(), saved.size());
+  memcpy(record, saved, rule.size);
 }
 
 }  // namespace
