@@ -129,36 +129,21 @@ void MaskedMerge(benchmark::State& state) {
   state.counters["ratio"] = copy_ns / merge_ns;  // merge throughput / memcpy throughput
 }
 
-// Every figure: real time, five repetitions, only their medians reported.
-template <class Registered>
-void Configure(Registered* benchmark) {
-  benchmark->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
-}
+void BlockCycleBare(benchmark::State& state) { BlockCycle(state, Baseline::kBare); }
+void BlockCycleVsFallocate(benchmark::State& state) { BlockCycle(state, Baseline::kFallocate); }
+void SysSettingPackageBare(benchmark::State& state) { SysSettingPackage(state, Baseline::kBare); }
+void SysSettingPackageVsFallocate(benchmark::State& state) { SysSettingPackage(state, Baseline::kFallocate); }
 
-void RegisterAll() {
-  const struct {
-    const char* name;
-    Baseline baseline;
-  } kBaselines[] = {{"BlockCycle", Baseline::kBare}, {"BlockCycleVsFallocate", Baseline::kFallocate}};
-  for (const auto& entry : kBaselines) {
-    const Baseline baseline = entry.baseline;
-    auto* block = benchmark::RegisterBenchmark(
-        entry.name, [baseline](benchmark::State& state) { BlockCycle(state, baseline); });
-    Configure(block->Arg(260)->Arg(4096)->Arg(1 << 20));
-  }
-  Configure(benchmark::RegisterBenchmark("MaskedMerge", MaskedMerge));
-  Configure(benchmark::RegisterBenchmark("SysSettingPackage", SysSettingPackage, Baseline::kBare));
-  Configure(
-      benchmark::RegisterBenchmark("SysSettingPackageVsFallocate", SysSettingPackage, Baseline::kFallocate));
-}
+// Every figure: real time, five repetitions, only their medians reported.
+#define QARN_TRANSPORT_BENCHMARK(function, name) \
+  BENCHMARK(function)->Name(name)->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true)
+
+QARN_TRANSPORT_BENCHMARK(BlockCycleBare, "BlockCycle")->Arg(260)->Arg(4096)->Arg(1 << 20);
+QARN_TRANSPORT_BENCHMARK(BlockCycleVsFallocate, "BlockCycleVsFallocate")->Arg(260)->Arg(4096)->Arg(1 << 20);
+QARN_TRANSPORT_BENCHMARK(MaskedMerge, "MaskedMerge");
+QARN_TRANSPORT_BENCHMARK(SysSettingPackageBare, "SysSettingPackage");
+QARN_TRANSPORT_BENCHMARK(SysSettingPackageVsFallocate, "SysSettingPackageVsFallocate");
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RegisterAll();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+BENCHMARK_MAIN();
