@@ -15,7 +15,8 @@ constexpr uint32_t kDefaultNodes = 2;
 }  // namespace
 
 std::string CallCodeList() {
-  std::string list = "  usb  USBPrinter (no API code: packed through its own constructor)\n";
+  std::string list =
+      "  usb  USBPrinter (no API code: packed and released only; the stand-in server has no call for it)\n";
   size_t count = 0;
   const transport::ApiCodeEntry* table = transport::ApiCodeTable(&count);
   std::string line;

@@ -52,6 +52,7 @@ const std::vector<Command> kCommands = {
      "    null@OFF      leave the pointer at OFF NULL\n"
      "    hex@OFF=HEX   record bytes, e.g. hex@2=0a0b\n"
      "    u8@OFF=N  u16@OFF=N  u32@OFF=N   a little-endian number in the record\n"
+     "  Pointer and length fields are set only through @, len@ and null@.\n"
      "  --nodes N      nodes in the record's chain (SAPPrint1, usb; default 2)\n"
      "  Example: qarn call 8 u16@0=5 len@2=32   (error message 5 into a 32-byte buffer)\n"
      "  API codes:\n",
