@@ -10,6 +10,7 @@
 // where f is the field's offset in the record or in its chain node; strings
 // keep their terminator; chain nodes get the record rule on their own bytes.
 // SAPGetErrMes1 (code 8) also writes its message (see WriteErrorMessage).
+// The USB printer record has no code: its pattern uses code 0.
 #include "server/document.h"
 
 #include <stdint.h>
@@ -33,6 +34,7 @@ using transport::FieldRule;
 using transport::RecordRule;
 
 constexpr uint32_t kCodeGetErrMes1 = 8;
+constexpr uint32_t kUsbPrinterPatternCode = 0;      // the record has no API code
 constexpr unsigned long kErrorInvalidFunction = 1;  // the code selects no record
 // A view starts on a page boundary and at least its first page is mapped, so
 // a string is searched for its terminator within this many bytes only.
@@ -106,8 +108,8 @@ void FillOwnBytes(uint8_t* base, uint32_t size, const FieldRule* fields, uint8_t
 }
 
 // Every buffer is sized before any is written: a length cell or pair is a
-// buffer of its own and gets the pattern too.
-void FillRecord(const RecordRule& rule, uint8_t* record, uint32_t code, const Views& views) {
+// buffer of its own and gets the pattern too. Returns the chain nodes filled.
+size_t FillRecord(const RecordRule& rule, uint8_t* record, uint32_t code, const Views& views) {
   std::vector<Span> spans;
   std::vector<uint8_t*> nodes;
   for (uint8_t i = 0; i < rule.field_count; ++i) {
@@ -140,6 +142,7 @@ void FillRecord(const RecordRule& rule, uint8_t* record, uint32_t code, const Vi
       FillOwnBytes(node, field.chain->node_size, field.chain->fields, field.chain->field_count, code);
   }
   FillOwnBytes(record, rule.size, rule.fields, rule.field_count, code);
+  return nodes.size();
 }
 
 // SAPGetErrMes1: "QARN error <n>" for the 16-bit input value n at offset 0,
@@ -161,53 +164,82 @@ void WriteErrorMessage(uint8_t* record, const Views& views, uint16_t input) {
   memcpy(record + 6, &needed, sizeof needed);
 }
 
-int Reply(char* reply, size_t capacity, bool ok, unsigned long error, size_t blocks) {
+// `nodes` is reported only for records with a chain the reply counts.
+int Reply(char* reply, size_t capacity, unsigned long error, size_t blocks, const size_t* nodes) {
   if (reply == nullptr || capacity == 0) return 0;
-  if (ok) {
-    return snprintf(reply, capacity,
-                    "<QARN_RET>\n\t<boolVal val=\"true\" name=\"SUCCESS\"/>\n\t<stringVal val=\"%u\" "
-                    "name=\"blocks\"/>\n</QARN_RET>",
-                    static_cast<unsigned>(blocks));
+  char counts[96];
+  int length = snprintf(counts, sizeof counts, "\t<stringVal val=\"%u\" name=\"blocks\"/>\n",
+                        static_cast<unsigned>(blocks));
+  if (nodes != nullptr) {
+    snprintf(counts + length, sizeof counts - length, "\t<stringVal val=\"%u\" name=\"nodes\"/>\n",
+             static_cast<unsigned>(*nodes));
+  }
+  if (error == 0) {
+    return snprintf(reply, capacity, "<QARN_RET>\n\t<boolVal val=\"true\" name=\"SUCCESS\"/>\n%s</QARN_RET>",
+                    counts);
   }
   const char* text = error == kErrorInvalidFunction ? "the API code selects no record"
                                                     : "the record's package could not be opened";
   return snprintf(reply, capacity,
                   "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"%s\" "
-                  "name=\"error\"/>\n\t<intVal val=\"%lu\" name=\"code\"/>\n\t<stringVal val=\"%u\" "
-                  "name=\"blocks\"/>\n</QARN_RET>",
-                  text, error, static_cast<unsigned>(blocks));
+                  "name=\"error\"/>\n\t<intVal val=\"%lu\" name=\"code\"/>\n%s</QARN_RET>",
+                  text, error, counts);
+}
+
+// Runs `call`, turning what a package constructor throws into its error code.
+template <typename Call>
+unsigned long Guarded(Call call) {
+  try {
+    return call();
+  } catch (unsigned long code_thrown) {
+    return code_thrown == 0 ? static_cast<unsigned long>(os::kErrorGenFailure) : code_thrown;
+  } catch (...) {
+    return os::kErrorNotEnoughMemory;
+  }
 }
 
 }  // namespace
 
 bool PerformDocumentCall(const char* record_name, const char* code, char* reply, size_t capacity) {
   size_t blocks = 0;
-  unsigned long error = 0;
-  try {
+  const unsigned long error = Guarded([&]() -> unsigned long {
     c_QARNPlus_Legpack package(record_name, code);
     blocks = package.m_pBlocks->size();
     auto* record = static_cast<uint8_t*>(package.Local());
     const uint32_t number = transport::ParseApiCodeText(code);
     const RecordRule* rule = transport::FindRecordRule(number);
     const Views views(*package.m_pBlocks);
-    if (record == nullptr) {
-      error = os::kErrorInvalidParameter;
-    } else if (rule == nullptr) {
-      error = kErrorInvalidFunction;
-    } else if (views.SizeOf(record) < rule->size) {
-      error = os::kErrorInvalidParameter;  // the client's record block is too short for its type
-    } else {
-      uint16_t input;
-      memcpy(&input, record, sizeof input);
-      FillRecord(*rule, record, number, views);
-      if (number == kCodeGetErrMes1) WriteErrorMessage(record, views, input);
-    }
-  } catch (unsigned long code_thrown) {
-    error = code_thrown == 0 ? static_cast<unsigned long>(os::kErrorGenFailure) : code_thrown;
-  } catch (...) {
-    error = os::kErrorNotEnoughMemory;
-  }
-  Reply(reply, capacity, error == 0, error, blocks);
+    if (record == nullptr) return os::kErrorInvalidParameter;
+    if (rule == nullptr) return kErrorInvalidFunction;
+    // The client's record block may be too short for its type.
+    if (views.SizeOf(record) < rule->size) return os::kErrorInvalidParameter;
+    uint16_t input;
+    memcpy(&input, record, sizeof input);
+    FillRecord(*rule, record, number, views);
+    if (number == kCodeGetErrMes1) WriteErrorMessage(record, views, input);
+    return 0;
+  });
+  Reply(reply, capacity, error, blocks, nullptr);
+  return error == 0;
+}
+
+bool PerformUsbPrinterCall(int32_t printer, char* reply, size_t capacity) {
+  size_t blocks = 0;
+  size_t nodes = 0;
+  const unsigned long error = Guarded([&]() -> unsigned long {
+    // The application's pointer value: the package opens blocks by it and
+    // never dereferences it.
+    auto* value = reinterpret_cast<USBPrinter*>(static_cast<uintptr_t>(static_cast<uint32_t>(printer)));
+    c_QARNPlus_Legpack package(value, false);
+    blocks = package.m_pBlocks->size();
+    auto* record = static_cast<uint8_t*>(package.Local());
+    const RecordRule& rule = transport::UsbPrinterRule();
+    const Views views(*package.m_pBlocks);
+    if (record == nullptr || views.SizeOf(record) < rule.size) return os::kErrorInvalidParameter;
+    nodes = FillRecord(rule, record, kUsbPrinterPatternCode, views);
+    return 0;
+  });
+  Reply(reply, capacity, error, blocks, &nodes);
   return error == 0;
 }
 

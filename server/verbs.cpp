@@ -172,7 +172,10 @@ Outcome Callback(ServerState&, const Words& words, RetWriter& ret) {
   return Bad("callback kinds: passwd, text, photo");
 }
 
-Outcome Call(ServerState&, const Words&, RetWriter&) { return kOk; }  // see RunRequest
+// The document verbs answer with the document interface's own QARN_RET
+// text (see RunDocumentVerb).
+Outcome Call(ServerState&, const Words&, RetWriter&) { return kOk; }
+Outcome Usb(ServerState&, const Words&, RetWriter&) { return kOk; }
 
 const Verb kVerbs[] = {
     {"help", "help", false, Help},
@@ -184,6 +187,7 @@ const Verb kVerbs[] = {
     {"filters", "filters", true, Filters},
     {"callback", "callback passwd|text|photo <address> <arguments...>", true, Callback},
     {"call", "call <record block name> <api code>", true, Call},
+    {"usb", "usb <record block name>", true, Usb},
 };
 
 Outcome Help(ServerState&, const Words&, RetWriter& ret) {
@@ -207,6 +211,26 @@ void WriteFailure(int32_t error, const std::string& detail, char* out, size_t ro
   ret.Finish();
 }
 
+bool IsDocumentVerb(const Verb& verb) { return verb.run == Call || verb.run == Usb; }
+
+// Writes the document interface's reply into `out` and sets the last error;
+// false, with the refusal in `refused`, when the words do not fit the verb.
+bool RunDocumentVerb(ServerState& state, const Verb& verb, const Words& words, char* out, size_t room,
+                     Outcome* refused) {
+  bool ok = false;
+  int32_t printer = 0;
+  if (verb.run == Call && words.count() == 3) {
+    ok = PerformDocumentCall(words.at(1).c_str(), words.at(2).c_str(), out, room);
+  } else if (verb.run == Usb && words.count() == 2 && ParseBlockName(words.at(1), &printer)) {
+    ok = PerformUsbPrinterCall(printer, out, room);
+  } else {
+    *refused = {kErrBadArgument, std::string("usage: ") + verb.usage};
+    return false;
+  }
+  state.last_error = ok ? kErrNone : kErrDocumentCall;
+  return true;
+}
+
 }  // namespace
 
 void RunRequest(ServerState& state, const char* text, char* out, size_t room) {
@@ -217,15 +241,8 @@ void RunRequest(ServerState& state, const char* text, char* out, size_t room) {
     outcome = {kErrUnknownRequest, "unknown request; try: help"};
   } else if (verb->needs_init && !state.driver_ready) {
     outcome = {kErrNotInitialised, ""};
-  } else if (verb->run == Call) {
-    // The document interface answers with its own QARN_RET text.
-    if (words.count() != 3) {
-      outcome = Bad("usage: call <record block name> <api code>");
-    } else {
-      const bool ok = PerformDocumentCall(words.at(1).c_str(), words.at(2).c_str(), out, room);
-      state.last_error = ok ? kErrNone : kErrDocumentCall;
-      return;
-    }
+  } else if (IsDocumentVerb(*verb)) {
+    if (RunDocumentVerb(state, *verb, words, out, room, &outcome)) return;
   } else {
     RetWriter ret(out, room);
     ret.Success(true);

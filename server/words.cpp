@@ -55,4 +55,12 @@ bool ParseUInt32(const std::string& word, uint32_t* value) {
   return true;
 }
 
+bool ParseBlockName(const std::string& word, int32_t* value) {
+  int32_t parsed = 0;
+  // Only the canonical text reads back as itself: hex, octal, "+5" and "007" do not.
+  if (!ParseInt32(word, &parsed) || std::to_string(parsed) != word) return false;
+  *value = parsed;
+  return true;
+}
+
 }  // namespace qarn::server

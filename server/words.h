@@ -2,6 +2,7 @@
 // The words of a request text, split at blanks, tabs and line feeds.
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -28,5 +29,8 @@ class Words {
 // Number parsing that accepts the whole word only: decimal or 0x hex.
 bool ParseInt32(const std::string& word, int32_t* value);
 bool ParseUInt32(const std::string& word, uint32_t* value);
+// A block name as both ends form it: a 32-bit value in signed decimal, with
+// no sign for zero and positives and no leading zeros ("-5", "0", "4096").
+bool ParseBlockName(const std::string& word, int32_t* value);
 
 }  // namespace qarn::server
