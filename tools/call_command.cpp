@@ -16,7 +16,7 @@ constexpr uint32_t kDefaultNodes = 2;
 
 std::string CallCodeList() {
   std::string list =
-      "  usb  USBPrinter (no API code: packed and released only; the stand-in server has no call for it)\n";
+      "  usb  USBPrinter (no API code: sent as \"usb <record block>\"; nothing of it comes back)\n";
   size_t count = 0;
   const transport::ApiCodeEntry* table = transport::ApiCodeTable(&count);
   std::string line;
@@ -80,12 +80,12 @@ int RunCall(const Options& options, const std::vector<std::string>& args) {
     fprintf(stderr, "qarn call: %s\n", error.c_str());
     return kExitFailed;
   }
-  if (target.code != 0 && !outcome.answered) {
+  if (!outcome.answered) {
     fprintf(stderr, "qarn call: the server did not answer\n");
     return kExitFailed;
   }
   PrintCallReport(target, outcome);
-  return target.code == 0 || outcome.succeeded ? kExitOk : kExitFailed;
+  return outcome.succeeded ? kExitOk : kExitFailed;
 }
 
 }  // namespace qarn::tool

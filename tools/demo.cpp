@@ -90,7 +90,6 @@ bool DemoDocumentCall(void* session, const DemoCall& call) {
   what += call.nodes != 0 ? ", " + std::to_string(call.nodes) + "-node chain)" : ")";
   printf("  %s, %zu block%s\n      %s\n", what.c_str(), outcome.blocks.size(),
          outcome.blocks.size() == 1 ? "" : "s", SummariseCall(outcome).c_str());
-  if (target.code == 0) return true;
   if (!outcome.succeeded) printf("    reply: %s\n", ReadableReply(outcome.reply).c_str());
   return outcome.succeeded;
 }

@@ -164,14 +164,16 @@ bool PerformDocumentCall(void* session, const CallTarget& target, RecordBuilder&
   for (const c_QARNPlus_Shrmem* block : *package->m_pBlocks)
     locals.push_back(static_cast<const uint8_t*>(block->m_pLocal));
 
-  if (target.code != 0) {
-    outcome->request = "call " + BlockName(builder.record()) + " " + std::to_string(target.code);
-    const char* reply = nullptr;
-    f_QARNDRV_Invoke(session, outcome->request.c_str(), &reply, nullptr);
-    outcome->reply = reply != nullptr ? reply : "";
-    outcome->answered = reply != nullptr && strstr(reply, kServiceOffValue) == nullptr;
-    outcome->succeeded = outcome->answered && strstr(reply, "val=\"true\" name=\"SUCCESS\"") != nullptr;
-  }
+  // The USB printer record has no code: the server's "usb" verb opens it
+  // through its own constructor.
+  outcome->request = target.code != 0
+                         ? "call " + BlockName(builder.record()) + " " + std::to_string(target.code)
+                         : "usb " + BlockName(builder.record());
+  const char* reply = nullptr;
+  f_QARNDRV_Invoke(session, outcome->request.c_str(), &reply, nullptr);
+  outcome->reply = reply != nullptr ? reply : "";
+  outcome->answered = reply != nullptr && strstr(reply, kServiceOffValue) == nullptr;
+  outcome->succeeded = outcome->answered && strstr(reply, "val=\"true\" name=\"SUCCESS\"") != nullptr;
   package.reset();  // merges the server's results back into the buffers
 
   for (size_t i = 0; i < outcome->blocks.size(); ++i) {
@@ -203,12 +205,11 @@ void PrintCallReport(const CallTarget& target, const CallOutcome& outcome) {
   const char* name = target.rule->name;
   if (target.code != 0) {
     printf("%s, API code %u: %s\n", name, static_cast<unsigned>(target.code), BlockCount(outcome).c_str());
-    printf("> %s\n", outcome.request.c_str());
-    printf("reply: %s\n", ReadableReply(outcome.reply).c_str());
   } else {
-    printf("%s: %s (the stand-in server has no document call for this record: nothing was sent)\n", name,
-           BlockCount(outcome).c_str());
+    printf("%s, no API code: %s\n", name, BlockCount(outcome).c_str());
   }
+  printf("> %s\n", outcome.request.c_str());
+  printf("reply: %s\n", ReadableReply(outcome.reply).c_str());
   for (const BlockOutcome& block : outcome.blocks) {
     printf("  %-18s %4u bytes, %s\n", block.label.c_str(), static_cast<unsigned>(block.size),
            WriteBackText(block).c_str());
@@ -235,7 +236,6 @@ void PrintCallReport(const CallTarget& target, const CallOutcome& outcome) {
 }
 
 std::string SummariseCall(const CallOutcome& outcome) {
-  if (outcome.request.empty()) return "made and released (the stand-in server has no call for this record)";
   std::string full;
   std::string part;
   std::string unchanged;

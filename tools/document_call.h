@@ -38,7 +38,7 @@ struct BlockOutcome {
 };
 
 struct CallOutcome {
-  std::string request;  // empty when nothing was sent
+  std::string request;  // the request text sent
   std::string reply;    // the reply text as the server wrote it
   bool answered = false;
   bool succeeded = false;
@@ -46,9 +46,9 @@ struct CallOutcome {
   std::vector<std::string> unsent;   // buffers the package made no block for
 };
 
-// Builds the package over `builder`'s record, sends the call (none for the
-// USB printer record), destroys the package and compares every block with
-// its bytes before the call. The session must be initialised for Invoke.
+// Builds the package over `builder`'s record, sends the call ("usb <name>"
+// for the USB printer record), destroys the package and compares every
+// block with its bytes before the call. The session must be initialised for Invoke.
 // False with a one-line reason when the package could not be made.
 bool PerformDocumentCall(void* session, const CallTarget& target, RecordBuilder& builder,
                          CallOutcome* outcome, std::string* error);
