@@ -299,6 +299,7 @@ TEST_F(FaultInjection, BlockNameTakenByAnotherObject) {
     EXPECT_EQ(std::vector<std::string>{"qarn." + ns + "." + squatted}, OwnSharedObjects()) << squat;
     EXPECT_EQ(Bytes(ErrorCall().message, sizeof call.message), Bytes(call.message, sizeof call.message));
     EXPECT_STREQ("abc", call.text);
+    EXPECT_EQ(4096u, std::filesystem::file_size("/dev/shm/qarn." + ns + "." + squatted)) << squat;
     shm_unlink(("/qarn." + ns + "." + squatted).c_str());
   }
   EXPECT_EQ(7, f_QARNSVR_GetVersion(session)) << "the session is unharmed";
