@@ -184,7 +184,8 @@ TEST_F(Intrusion, PlantedBlockObjectIsRefused) {
 // of its.
 TEST_F(Intrusion, OtherNamespaceCannotCollide) {
   const std::string other = "x" + std::string(qarn::os::ObjectNamespace());
-  static char buffer[64] = "ours";
+  static char buffer[64];
+  strcpy(buffer, "ours");
   const std::string name = NameOf(buffer);
   ASSERT_EQ("created\n", hardening::Run("intruder", "block " + other + " " + name + " 0644 -1"));
   const std::string planted = "/dev/shm/qarn." + other + "." + name;

@@ -79,16 +79,21 @@ int Squat(const std::filesystem::path& folder) {
   std::ofstream(folder / "squatted") << "1\n";
   std::vector<int> connections;
   size_t bytes = 0;
-  for (int waited = 0; waited < kWaitMs && !std::filesystem::exists(folder / "done"); waited += 10) {
-    const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
-    if (fd >= 0) connections.push_back(fd);
+  // Takes every connection waiting now and every message waiting on them.
+  const auto drain = [&] {
+    for (int fd; (fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) connections.push_back(fd);
     for (int connection : connections) {
       char buffer[2048];
-      const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
-      if (got > 0) bytes += static_cast<size_t>(got);
+      for (ssize_t got; (got = recv(connection, buffer, sizeof buffer, 0)) > 0;)
+        bytes += static_cast<size_t>(got);
     }
+  };
+  for (int waited = 0; waited < kWaitMs && !std::filesystem::exists(folder / "done"); waited += 10) {
+    drain();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // What came before "done" is still waiting to be taken.
+  drain();
   printf("connections %zu bytes %zu\n", connections.size(), bytes);
   for (int connection : connections) close(connection);
   // Only our own socket is removed, never one a server put there since.
