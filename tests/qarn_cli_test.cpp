@@ -116,7 +116,10 @@ TEST_F(QarnCli, DemoShowsVersionCallbacksAndADocumentCallPerFamily) {
         << run.out;
   }
   EXPECT_NE(run.out.find("\"QARN error 6\""), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("USBPrinter (no code, 2-node chain), 7 blocks"), std::string::npos) << run.out;
+  // The USB printer record reaches the server too, and nothing of it comes back.
+  EXPECT_TRUE(std::regex_search(
+      run.out, std::regex("\n  USBPrinter \\(no code, 2-node chain\\), 7 blocks\n +unchanged: ")))
+      << run.out;
   EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
@@ -161,6 +164,16 @@ TEST_F(QarnCli, CallSizesEveryKindOfBufferFromTheRuleTable) {
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_EQ(BlockSection(run.out, "node 3"), "      nothing changed\n") << run.out;
   EXPECT_EQ(BlockSection(run.out, "node 4"), "");
+}
+
+TEST_F(QarnCli, CallUsbSendsTheRecordAndNothingOfItComesBack) {
+  const QarnRun run = Qarn("call usb --nodes 3");
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_TRUE(
+      std::regex_search(run.out, std::regex("\n> usb -?[0-9]+\nreply: SUCCESS=true, blocks=14, nodes=3\n")))
+      << run.out;
+  for (const char* block : {"node 1 @4 string", "node 3 @8 string", "node 3", "record"})
+    EXPECT_EQ(BlockSection(run.out, block), "      nothing changed\n") << block << "\n" << run.out;
 }
 
 TEST_F(QarnCli, BadArgumentsExit2WithOneLineOnStderr) {
