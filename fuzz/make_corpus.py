@@ -116,8 +116,8 @@ def package_seeds():
     w("merge_files_no_buffers", 2000, AIM | NO_BUFFERS | DOCUMENT_CALL, (STRING, STRING, STRING), b"\0" * 14)
     w("short_record_block", 234, call | OWN_SIZE, (STRING, ZEROS, STRING, STRING, STRING), b"\0" * 23, size=2)
     w("unknown_code", 9999, DOCUMENT_CALL, record=b"\xAB" * 16)
-    w("usb_printer_chain", 0xFFFF, AIM, (NODE, STRING, STRING, NULL, ZEROS), b"\0" * 8)
-    w("usb_printer_cycle", 0xFFFF, AIM, (NODE, STRING, STRING, NODE, NODE), b"\0" * 8)
+    w("usb_printer_chain", 0xFFFF, call, (NODE, STRING, STRING, NULL, ZEROS), b"\0" * 8)
+    w("usb_printer_cycle", 0xFFFF, call, (NODE, STRING, STRING, NODE, NODE), b"\0" * 8)
 
 
 # ---- code_text_fuzz: code text, zero byte, block name ------------------------

@@ -2,6 +2,7 @@
 // bytes of a hostile application, with the stand-in server's document call.
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 
 #include "fuzz/leak_check.h"
 #include "fuzz/package_harness.h"
@@ -11,7 +12,12 @@ namespace {
 
 void PerformCall(const char* record_name, const char* code_text) {
   char reply[1024];
-  qarn::server::PerformDocumentCall(record_name, code_text, reply, sizeof reply);
+  if (code_text == nullptr) {
+    qarn::server::PerformUsbPrinterCall(static_cast<int32_t>(strtol(record_name, nullptr, 10)), reply,
+                                        sizeof reply);
+  } else {
+    qarn::server::PerformDocumentCall(record_name, code_text, reply, sizeof reply);
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 //             bit 2 the buffers get no blocks: every pointer names a block
 //                   that does not exist
 //             bit 3 the stand-in server also performs the document call
+//                   (for the USB printer, its own call)
 //   size      one byte, see flag bit 1
 //   patches   a count byte (modulo 9), then per patch: target (record or a
 //             buffer), offset, and what to point at
@@ -153,7 +154,7 @@ inline void Apply(Memory& m, size_t record_size, const Patch& patch) {
 }  // namespace package
 
 // Performs the stand-in server's document call on a record block name and a
-// code text.
+// code text; a NULL code text asks for the USB printer record.
 using DocumentCall = std::function<void(const char* record_name, const char* code_text)>;
 
 inline void RunPackageInput(const uint8_t* data, size_t size, const DocumentCall& document_call) {
@@ -215,11 +216,11 @@ inline void RunPackageInput(const uint8_t* data, size_t size, const DocumentCall
   } catch (unsigned long) {
     // A block that cannot be opened is reported this way.
   }
-  if ((flags & kDocumentCall) && !selection.usb_printer && document_call) {
+  if ((flags & kDocumentCall) && document_call) {
     // The package above rewrote the pointers in shared memory: the document
     // call must see the application's bytes again.
     for (auto& block : blocks) block->Synch();
-    document_call(name, code_text);
+    document_call(name, selection.usb_printer ? nullptr : code_text);
   }
 }
 

@@ -109,7 +109,8 @@ class PackageFuzzInputs : public ::testing::Test {
   void TearDown() override { f_QARNSVR_FreeLibrary(session_); }
 
   std::string Call(const char* name, const char* code) {
-    const std::string request = std::string("call ") + name + " " + code;
+    const std::string request =
+        code != nullptr ? std::string("call ") + name + " " + code : std::string("usb ") + name;
     const char* reply = nullptr;
     f_QARNDRV_Invoke(session_, request.c_str(), &reply, nullptr);
     return reply != nullptr ? reply : "";
