@@ -49,7 +49,11 @@ c_QARNPlus_Session::c_QARNPlus_Session(DWORD pid, HANDLE process, uint32_t windo
       break;
     }
     m_dwLastError = error;
-    if (error == os::kErrorFileNotFound && os::TickCount() - t0 <= window_ms) {
+    // A server that has already ended will never offer its pipe: stop
+    // waiting for it at once instead of at the end of the window.
+    const bool server_ended =
+        process != nullptr && process != INVALID_HANDLE_VALUE && os::ProcessHasExited(process);
+    if (error == os::kErrorFileNotFound && !server_ended && os::TickCount() - t0 <= window_ms) {
       pause.Wait();
       continue;
     }

@@ -88,11 +88,13 @@ int main(int argc, char** argv) {
     os::PipeListenerClose(listener);
     return 1;
   }
+  // One client only: stop listening at once, so that any other connection
+  // is refused instead of waiting in the queue until this server ends.
+  os::PipeListenerClose(listener);
   server::PipeCallback channel(pipe);
   c_QARNPlus_Callback::m_pCallback = &channel;
   Serve(pipe, arguments);
   c_QARNPlus_Callback::m_pCallback = nullptr;
   os::PipeClose(pipe);
-  os::PipeListenerClose(listener);
   return 0;
 }
