@@ -27,9 +27,13 @@ constexpr const char* kDriverInterface = "QARN_Driver";
 constexpr const char* kCallbackInterface = "QARN_Callback";
 
 // Writes `text` into a field of `room` bytes as a "%s" copy limited to
-// room - 1 characters, so the field is always zero-terminated.
+// room - 1 characters, so the field is always zero-terminated. (Written out
+// rather than with snprintf: it runs for every message on the hot path.)
 inline void PutText(char* message, size_t offset, size_t room, const char* text) {
-  snprintf(message + offset, room, "%s", text ? text : "");
+  if (room == 0) return;
+  const size_t length = text != nullptr ? strnlen(text, room - 1) : 0;
+  if (length != 0) memcpy(message + offset, text, length);
+  message[offset + length] = '\0';
 }
 
 // Zero-fills the message and writes both names of its header.

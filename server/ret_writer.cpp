@@ -43,9 +43,9 @@ void RetWriter::AppendEscaped(const unsigned char* value, size_t length) {
         if (c < 0x20 || c >= 0x7F) {
           snprintf(entity, sizeof entity, "&#%u;", c);
           Append(entity);
-        } else {
-          const char plain[2] = {static_cast<char>(c), '\0'};
-          Append(plain);
+        } else if (used_ + 1 < room_) {
+          out_[used_++] = static_cast<char>(c);
+          out_[used_] = '\0';
         }
     }
   }
