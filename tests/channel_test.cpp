@@ -5,6 +5,7 @@
 #include <string>
 
 #include "connection/session.h"
+#include "peer_session.h"
 #include "peers/scripted_peer.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/server.h"
@@ -16,15 +17,8 @@ using qarn::test::ServerFolder;
 namespace msg = qarn::msg;
 
 // A session with the scripted peer running `script`.
-class Channel : public ::testing::Test {
+class Channel : public qarn::test::PeerSessionTest {
  protected:
-  void Open(const char* script) {
-    folder_.Install("qarn_svr");
-    PeerScript peer(script);
-    h_ = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "");
-    ASSERT_NE(nullptr, h_);
-  }
-  void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
   c_QARNPlus_Session* session() { return qarn::AsSession(h_); }
 
   // Sends a 150-byte "GetVersion" through Request; returns its result.
@@ -32,9 +26,6 @@ class Channel : public ::testing::Test {
     msg::Begin(message, 150, msg::kServerInterface, "GetVersion");
     return session()->Request(message, 150, reply);
   }
-
-  ServerFolder folder_;
-  void* h_ = nullptr;
 };
 
 TEST_F(Channel, CallbacksAreAnsweredInOrderWithTheirOwnLength) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "peer_session.h"
 #include "peers/scripted_peer.h"
 #include "qarnplus/server.h"
 
@@ -20,18 +21,7 @@ const char kServiceOff[] =
     "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
     "name=\"error\"/>\n</QARN_RET>";
 
-class DriverWithPeer : public ::testing::Test {
- protected:
-  void Open(const char* script) {
-    folder_.Install("qarn_svr");
-    PeerScript peer(script);
-    h_ = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "");
-    ASSERT_NE(nullptr, h_);
-  }
-  void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
-  ServerFolder folder_;
-  void* h_ = nullptr;
-};
+using DriverWithPeer = qarn::test::PeerSessionTest;
 
 TEST_F(DriverWithPeer, MessagesOnTheWire) {
   Open("reply");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "peer_session.h"
 #include "peers/scripted_peer.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/filters.h"
@@ -24,18 +25,7 @@ uint32_t IdentityOf(QARN_FilterDef* filter) {
       reinterpret_cast<uintptr_t>(static_cast<c_QARNPlus_FilterDef*>(filter)->m_pFilterDef));
 }
 
-class Filters : public ::testing::Test {
- protected:
-  void Open(const char* script) {
-    folder_.Install("qarn_svr");
-    PeerScript peer(script);
-    h_ = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "");
-    ASSERT_NE(nullptr, h_);
-  }
-  void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
-  ServerFolder folder_;
-  void* h_ = nullptr;
-};
+using Filters = qarn::test::PeerSessionTest;
 
 TEST_F(Filters, LifecycleOnTheWire) {
   Open("reply");

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "peer_session.h"
 #include "peers/scripted_peer.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/server.h"
@@ -13,18 +14,7 @@ using qarn::test::PeerScript;
 using qarn::test::ServerFolder;
 namespace msg = qarn::msg;
 
-class Tags : public ::testing::Test {
- protected:
-  void Open(const char* script) {
-    folder_.Install("qarn_svr");
-    PeerScript peer(script);
-    h_ = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "");
-    ASSERT_NE(nullptr, h_);
-  }
-  void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
-  ServerFolder folder_;
-  void* h_ = nullptr;
-};
+using Tags = qarn::test::PeerSessionTest;
 
 TEST_F(Tags, SecondLookupByNumberIsAnsweredFromTheCache) {
   Open("reply");

@@ -1,0 +1,25 @@
+#pragma once
+// A test with one session to the scripted peer, started with a script that
+// says how the peer answers each request.
+#include <gtest/gtest.h>
+
+#include "peers/scripted_peer.h"
+#include "qarnplus/server.h"
+
+namespace qarn::test {
+
+class PeerSessionTest : public ::testing::Test {
+ protected:
+  void Open(const char* script) {
+    folder_.Install("qarn_svr");
+    PeerScript peer(script);
+    h_ = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "");
+    ASSERT_NE(nullptr, h_);
+  }
+  void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
+
+  ServerFolder folder_;
+  void* h_ = nullptr;
+};
+
+}  // namespace qarn::test
