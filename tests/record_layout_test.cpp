@@ -178,20 +178,6 @@ const RecordRule* RuleNamed(const std::string& name) {
   return nullptr;
 }
 
-uint32_t LengthWidth(SizeRule size) {
-  switch (size) {
-    case SizeRule::kLength8:
-      return 1;
-    case SizeRule::kLength16:
-    case SizeRule::kLength16x2:
-      return 2;
-    case SizeRule::kLength32:
-      return 4;
-    default:
-      return 0;
-  }
-}
-
 // Bytes [at, at + 4) of every pointer the record holds: its fields and its
 // caller-side addresses.
 std::vector<uint16_t> PointerOffsets(const RecordRule& rule) {
@@ -293,9 +279,9 @@ TEST(RecordRules, MatchTheStructsSizesAndPointerMembers) {
       }
       ASSERT_NE(member, nullptr);
       SCOPED_TRACE(testing::Message() << "field at " << field.offset);
-      if (LengthWidth(field.size) != 0) {
+      if (qarn::transport::LengthFieldWidth(field.size) != 0) {
         EXPECT_EQ(field.arg, member->length_at);
-        EXPECT_EQ(LengthWidth(field.size), member->length_width);
+        EXPECT_EQ(qarn::transport::LengthFieldWidth(field.size), member->length_width);
       } else {
         EXPECT_EQ(member->length_at, 0u) << "the struct has a length member the rule ignores";
       }
@@ -316,7 +302,7 @@ TEST(RecordRules, KeepEveryFieldInsideItsRecordAndEveryPointerOutOfTheMasks) {
     std::vector<uint16_t> pointers = PointerOffsets(*rule);
     for (uint8_t i = 0; i < rule->field_count; ++i) {
       const FieldRule& field = rule->fields[i];
-      if (uint32_t width = LengthWidth(field.size)) {
+      if (uint32_t width = qarn::transport::LengthFieldWidth(field.size)) {
         EXPECT_LE(field.arg + width, rule->size);
         for (uint16_t at : pointers) EXPECT_TRUE(field.arg + width <= at || field.arg >= at + 4u);
       }
@@ -370,7 +356,8 @@ TEST(RecordRules, TestLengthsOnlyWhereTheRecordHasTwoShapes) {
     ASSERT_EQ(rule->other_write_back.mode, RecordWriteBack::kMasked);
     ASSERT_EQ(rule->other_write_back.range_count, 1u);
     EXPECT_EQ(rule->other_write_back.ranges[0].first, shaped.arg);
-    EXPECT_EQ(rule->other_write_back.ranges[0].last + 1u, shaped.arg + LengthWidth(shaped.size));
+    EXPECT_EQ(rule->other_write_back.ranges[0].last + 1u,
+              shaped.arg + qarn::transport::LengthFieldWidth(shaped.size));
   }
 }
 

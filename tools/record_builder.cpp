@@ -42,19 +42,7 @@ bool IsDependent(const FieldRule& field) {
 }
 
 // The record bytes that hold a length field for another field, and how many.
-uint32_t LengthFieldWidth(const FieldRule& field) {
-  switch (field.size) {
-    case SizeRule::kLength8:
-      return 1;
-    case SizeRule::kLength16:
-    case SizeRule::kLength16x2:
-      return 2;
-    case SizeRule::kLength32:
-      return 4;
-    default:
-      return 0;
-  }
-}
+uint32_t LengthFieldWidth(const FieldRule& field) { return qarn::transport::LengthFieldWidth(field.size); }
 
 uint32_t MaxBytes(const FieldRule& field) {
   switch (field.size) {

@@ -25,11 +25,27 @@ enum class SizeRule : uint8_t {
   kLengthCell32,   // the 32-bit value behind the pointer at offset `arg`
 };
 
+// Width in bytes of the record's length field that a size rule reads at
+// `arg`; 0 for rules that read no length field of the record.
+constexpr uint32_t LengthFieldWidth(SizeRule size) {
+  switch (size) {
+    case SizeRule::kLength8:
+      return 1;
+    case SizeRule::kLength16:
+    case SizeRule::kLength16x2:
+      return 2;
+    case SizeRule::kLength32:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
 // When a block is made (client) or opened (server) for a pointer field.
 enum class Condition : uint8_t {
-  kAlways,              // always; a NULL pointer gives an empty block
-  kNotNull,             // only for a non-NULL pointer, on both sides
-  kNotNullAndLength,    // non-NULL pointer and a non-zero size, on both sides
+  kAlways,                  // always; a NULL pointer gives an empty block
+  kNotNull,                 // only for a non-NULL pointer, on both sides
+  kNotNullAndLength,        // non-NULL pointer and a non-zero size, on both sides
   kNonEmptyStringElseNull,  // client: non-NULL, non-empty string, else the
                             // caller's field is set to NULL; server: non-NULL
 };
@@ -55,8 +71,8 @@ struct FieldRule {
 
 struct ChainRule {
   uint16_t node_size;
-  uint16_t link_offset;      // offset of the next link inside a node
-  const FieldRule* fields;   // node fields in ascending offset, link included
+  uint16_t link_offset;     // offset of the next link inside a node
+  const FieldRule* fields;  // node fields in ascending offset, link included
   uint8_t field_count;
 };
 
