@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/command_output.h"
 
 namespace transport_test {
 
@@ -16,14 +17,7 @@ namespace transport_test {
 inline std::string RunPeer(const std::string& arguments) {
   const std::string command = std::string("QARN_NS='") + qarn::os::ObjectNamespace() +
                               "' '" QARN_TEST_BIN_DIR "/doc_peer' " + arguments + " 2>&1";
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char chunk[512];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-    pclose(pipe);
-  }
-  return output;
+  return qarn::test::CommandOutput(command);
 }
 
 inline std::string ShmPath(const std::string& block_name) {

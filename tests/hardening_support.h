@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/command_output.h"
 
 namespace hardening {
 
@@ -131,14 +132,7 @@ inline int ServerPid(const std::string& folder) {
 // Runs a helper program beside the tests and returns its standard output.
 inline std::string Run(const std::string& program, const std::string& arguments) {
   const std::string command = "'" QARN_TEST_BIN_DIR "/" + program + "' " + arguments + " 2>&1";
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char chunk[512];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-    pclose(pipe);
-  }
-  return output;
+  return qarn::test::CommandOutput(command);
 }
 
 // A helper program that runs while the test goes on; Finish() waits for it

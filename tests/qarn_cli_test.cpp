@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "peers/scripted_peer.h"
+#include "tests/command_output.h"
 
 namespace {
 
@@ -73,11 +74,7 @@ class QarnCli : public ::testing::Test {
     const std::string command = "QARN_NS=" + ns_ + " '" QARN_TOOLS_DIR "/qarn' " + arguments + " 2>'" +
                                 err_file + "' </dev/null; echo \"#exit=$?\"";
     QarnRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.out.append(chunk, n);
-    pclose(pipe);
+    run.out = qarn::test::CommandOutput(command);
     const size_t marker = run.out.rfind("#exit=");
     if (marker != std::string::npos) {
       run.exit_code = std::stoi(run.out.substr(marker + 6));
