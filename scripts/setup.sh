@@ -4,9 +4,13 @@
 # says what it did.
 #
 #   scripts/setup.sh            toolchains for linux-i386 and win32-i686
-#   scripts/setup.sh --wine     also the win64-wine test toolchain and wine64
+#   scripts/setup.sh --wine     also 32-bit Wine (and, under the emulator, the
+#                               library it needs there) and the win64-wine toolchain
 #   scripts/setup.sh --fuzz     also clang's i386 fuzzer and sanitizer runtime
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=wine32/emulation.sh
+source "$root/scripts/wine32/emulation.sh"
 
 want_wine=0
 want_fuzz=0
@@ -15,7 +19,7 @@ for arg in "$@"; do
     --wine) want_wine=1 ;;
     --fuzz) want_fuzz=1 ;;
     --all) want_wine=1; want_fuzz=1 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "setup.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -28,7 +32,7 @@ packages=(
   libgtest-dev libbenchmark-dev:i386
   g++-mingw-w64-i686 binutils-mingw-w64-i686
 )
-[ "$want_wine" = 1 ] && packages+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
+[ "$want_wine" = 1 ] && packages+=(wine32:i386 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
 [ "$want_fuzz" = 1 ] && packages+=(clang-14 libclang-rt-14-dev)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -59,16 +63,40 @@ else
   say "all packages already installed"
 fi
 
+# 32-bit Wine under the emulator needs a preloaded library (see its source);
+# natively it needs nothing. Rebuilt when its source changes.
+setup_wine32() {
+  if ! qarn_i386_emulated; then
+    say "32-bit Wine runs natively; no preload library needed"
+    return
+  fi
+  local src="$root/scripts/wine32/emulator_preload.c" out
+  out=$(qarn_preload_root "$root")
+  local lib32="$out/lib/i386-linux-gnu/$qarn_preload_name" lib64="$out/lib/x86_64-linux-gnu/$qarn_preload_name"
+  if [ -f "$lib32" ] && [ -f "$lib64" ] && [ "$lib32" -nt "$src" ] && [ "$lib64" -nt "$src" ]; then
+    say "the emulator's preload library for 32-bit Wine is up to date"
+    return
+  fi
+  mkdir -p "$(dirname "$lib32")" "$(dirname "$lib64")"
+  gcc -m32 -shared -fPIC -O2 -o "$lib32" "$src" -ldl
+  gcc -shared -fPIC -O2 -o "$lib64" "$src"
+  say "built the emulator's preload library for 32-bit Wine in $out"
+}
+
 # Can this kernel run an i386 program? Build a tiny one and try.
 probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
 printf 'int main(void){return 0;}\n' > "$probe_dir/p.c"
 gcc -m32 -o "$probe_dir/p" "$probe_dir/p.c"
 if "$probe_dir/p" 2>/dev/null; then
-  say "i386 programs run on this kernel; nothing to change"
+  if qarn_i386_emulated; then
+    say "i386 programs run through the emulator registered earlier; nothing to change"
+  else
+    say "i386 programs run on this kernel; nothing to change"
+  fi
+  [ "$want_wine" = 1 ] && setup_wine32
   exit 0
 fi
-
 say "this kernel refuses i386 programs; enabling them through qemu-user-static"
 if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
   sudo_if env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static binfmt-support
@@ -90,3 +118,5 @@ else
   echo "setup: i386 programs still do not run" >&2
   exit 1
 fi
+[ "$want_wine" = 1 ] && setup_wine32
+exit 0
