@@ -17,12 +17,15 @@
 //
 // Every message received is appended to <server folder>/peer.record as
 // [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer); the
-// argv goes to <server folder>/peer.argv, one element a line.
+// argv goes to <server folder>/peer.argv, one element a line, followed by
+// QARN_NS, the blocked signals and the SIGPIPE disposition it started with.
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,13 +55,6 @@ void Record(uint32_t kind, const char* bytes, uint32_t length) {
   fclose(file);
 }
 
-void RecordArgv(int argc, char** argv) {
-  FILE* file = fopen((g_folder + "/peer.argv").c_str(), "w");
-  if (file == nullptr) return;
-  for (int i = 0; i < argc; ++i) fprintf(file, "%s\n", argv[i]);
-  fclose(file);
-}
-
 std::vector<std::string> Split(const char* text) {
   std::vector<std::string> parts;
   std::string part;
@@ -77,6 +73,22 @@ std::vector<std::string> Split(const char* text) {
 const char* Env(const char* name, const char* fallback) {
   const char* value = getenv(name);
   return value != nullptr ? value : fallback;
+}
+
+// The argv, then what the peer inherited: QARN_NS, blocked signals, SIGPIPE.
+void RecordStart(int argc, char** argv) {
+  FILE* file = fopen((g_folder + "/peer.argv").c_str(), "w");
+  if (file == nullptr) return;
+  for (int i = 0; i < argc; ++i) fprintf(file, "%s\n", argv[i]);
+  fprintf(file, "QARN_NS=%s\n", Env("QARN_NS", "(unset)"));
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigBlk:", 0) == 0) fprintf(file, "%s\n", line.c_str());
+  }
+  struct sigaction pipe_action {};
+  sigaction(SIGPIPE, nullptr, &pipe_action);
+  fprintf(file, "SIGPIPE %s\n", pipe_action.sa_handler == SIG_DFL ? "default" : "changed");
+  fclose(file);
 }
 
 void Linger() {
@@ -174,7 +186,7 @@ void Serve(HANDLE pipe) {
 int main(int argc, char** argv) {
   if (argc != 7) return 2;
   g_folder = argv[3];
-  RecordArgv(argc, argv);
+  RecordStart(argc, argv);
   const std::string start = Env("QARN_PEER_START", "normal");
   if (start == "nosignal") {
     Linger();

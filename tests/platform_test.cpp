@@ -1,0 +1,353 @@
+// The OS layer: error codes, clocks, names, the start event, mappings, the
+// message pipe and server processes. Exchanges between two real processes
+// are covered by the session tests; these pin the edge cases.
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "peers/scripted_peer.h"
+#include "platform/posix/errno_map.h"
+#include "tests/hardening_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace os = qarn::os;
+using qarn::test::ServerFolder;
+
+std::string UniqueName(const char* stem) {
+  static std::atomic<unsigned> counter{0};
+  return stem + std::to_string(os::CurrentProcessId()) + "_" + std::to_string(++counter);
+}
+
+// Sets (nullptr: removes) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name), had_(getenv(name) != nullptr) {
+    if (had_) old_ = getenv(name);
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { had_ ? setenv(name_.c_str(), old_.c_str(), 1) : unsetenv(name_.c_str()); }
+
+ private:
+  std::string name_, old_;
+  bool had_;
+};
+
+TEST(Platform, ErrnoBecomesTheWindowsCode) {
+  const std::pair<int, uint32_t> cases[] = {
+      {ENOENT, 2},  {ECONNREFUSED, 2}, {EAGAIN, 231}, {EPIPE, 109},   {ECONNRESET, 109},
+      {EACCES, 5},  {EPERM, 5},        {ENOMEM, 8},   {ENOSPC, 8},    {EEXIST, 183},
+      {EINVAL, 87}, {ETIMEDOUT, 1460}, {EBADF, 31},   {EMSGSIZE, 31}, {0, 31},
+  };
+  for (const auto& [error_number, code] : cases)
+    EXPECT_EQ(os::ErrorFromErrno(error_number), code) << error_number;
+}
+
+TEST(Platform, ClockPathAndNamespace) {
+  const int64_t before = os::PerformanceCounter();
+  const uint32_t tick = os::TickCount();
+  const int64_t after = os::PerformanceCounter();
+  // Unsigned differences: right also across the 32-bit wrap.
+  EXPECT_LE(tick - static_cast<uint32_t>(before / 1000000),
+            static_cast<uint32_t>((after - before) / 1000000 + 1));
+
+  char path[4096];
+  ASSERT_EQ(os::ExecutablePath(path, sizeof path), os::kErrorSuccess);
+  EXPECT_EQ(fs::path(path), fs::canonical("/proc/self/exe"));
+  char cut[6];
+  ASSERT_EQ(os::ExecutablePath(cut, sizeof cut), os::kErrorSuccess);
+  EXPECT_EQ(std::string(cut), std::string(path, 5));
+  EXPECT_EQ(os::ExecutablePath(cut, 0), os::kErrorInvalidParameter);
+
+  {
+    ScopedEnv set_but_empty("QARN_NS", "");
+    EXPECT_STREQ(os::ObjectNamespace(), "");
+  }
+  ScopedEnv unset("QARN_NS", nullptr);
+  EXPECT_EQ(os::ObjectNamespace(), std::to_string(os::CurrentProcessId()));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(os::ObjectNamespace() == std::to_string(getpid()) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child kept its parent's namespace";
+}
+
+TEST(Platform, StartEvent) {
+  const std::string name = UniqueName("ev");
+  HANDLE event = nullptr;
+  ASSERT_EQ(os::EventCreate(name.c_str(), &event), os::kErrorSuccess);
+  HANDLE second = nullptr;
+  EXPECT_EQ(os::EventCreate(name.c_str(), &second), os::kErrorAlreadyExists);
+  EXPECT_EQ(os::EventWait(event, 30, nullptr), os::WaitResult::kTimedOut);
+  // A signal before the wait is kept, and counts once.
+  ASSERT_EQ(os::EventSignal(name.c_str()), os::kErrorSuccess);
+  EXPECT_EQ(os::EventWait(event, 0, nullptr), os::WaitResult::kSignalled);
+  EXPECT_EQ(os::EventWait(event, 0, nullptr), os::WaitResult::kTimedOut);
+  os::EventClose(event);
+  EXPECT_EQ(os::EventSignal(name.c_str()), os::kErrorFileNotFound) << "closing removes the name";
+
+  // A semaphore that others could use is not signalled.
+  const std::string open = UniqueName("open");
+  const std::string full = "/qarn." + std::string(os::ObjectNamespace()) + ".ev." + open;
+  sem_t* semaphore = sem_open(full.c_str(), O_CREAT | O_EXCL, 0600, 0);
+  ASSERT_NE(semaphore, SEM_FAILED);
+  ASSERT_EQ(chmod(("/dev/shm/sem." + full.substr(1)).c_str(), 0666), 0);
+  EXPECT_EQ(os::EventSignal(open.c_str()), os::kErrorAccessDenied);
+  int value = -1;
+  sem_getvalue(semaphore, &value);
+  EXPECT_EQ(value, 0);
+  sem_close(semaphore);
+  sem_unlink(full.c_str());
+}
+
+bool Exists(const std::string& name) {
+  HANDLE mapping = nullptr;
+  if (os::MappingOpen(name.c_str(), &mapping) != os::kErrorSuccess) return false;
+  os::MappingClose(mapping);
+  return true;
+}
+
+TEST(Platform, MappingNameLivesUntilItsLastCreatingHandle) {
+  const std::string name = UniqueName("block");
+  HANDLE first = nullptr, second = nullptr, opened = nullptr;
+  void *a = nullptr, *b = nullptr, *c = nullptr;
+  ASSERT_EQ(os::MappingCreate(name.c_str(), 64, &first), os::kErrorSuccess);
+  ASSERT_EQ(os::MappingMapView(first, 64, &a), os::kErrorSuccess);
+  memcpy(a, "shared", 7);
+  ASSERT_EQ(os::MappingCreate(name.c_str(), 64, &second), os::kErrorSuccess);  // attaches
+  ASSERT_EQ(os::MappingMapView(second, 64, &b), os::kErrorSuccess);
+  EXPECT_STREQ(static_cast<char*>(b), "shared");
+  os::MappingUnmapView(first, a);
+  os::MappingClose(first);
+  ASSERT_EQ(os::MappingOpen(name.c_str(), &opened), os::kErrorSuccess);
+  EXPECT_EQ(os::MappingMapView(opened, 1u << 20, &c), os::kErrorAccessDenied) << "a view beyond the object";
+  ASSERT_EQ(os::MappingMapView(opened, 0, &c), os::kErrorSuccess);
+  os::MappingUnmapView(second, b);
+  os::MappingClose(second);
+  EXPECT_FALSE(Exists(name));
+  EXPECT_STREQ(static_cast<char*>(c), "shared") << "an open view outlives the name";
+  os::MappingUnmapView(opened, c);
+  os::MappingClose(opened);
+
+  HANDLE none = nullptr;
+  EXPECT_EQ(os::MappingCreate(UniqueName("empty").c_str(), 0, &none), os::kErrorInvalidParameter);
+  EXPECT_EQ(os::MappingOpen(UniqueName("absent").c_str(), &none), os::kErrorFileNotFound);
+}
+
+// More names than any table of creating handles has slots, so names share
+// them; each name must still go exactly with its own last creating handle.
+TEST(Platform, ManyMappingNamesEachGoWithTheirOwnHandles) {
+  constexpr size_t kNames = 200;
+  std::vector<std::string> names;
+  std::vector<HANDLE> first(kNames), second(kNames);
+  for (size_t i = 0; i < kNames; ++i) {
+    names.push_back(UniqueName("names"));
+    ASSERT_EQ(os::MappingCreate(names[i].c_str(), 16, &first[i]), os::kErrorSuccess);
+    if (i % 3 == 0) ASSERT_EQ(os::MappingCreate(names[i].c_str(), 16, &second[i]), os::kErrorSuccess);
+  }
+  for (size_t i = 0; i < kNames; ++i) os::MappingClose(first[i]);
+  for (size_t i = 0; i < kNames; ++i) EXPECT_EQ(Exists(names[i]), i % 3 == 0) << names[i];
+  for (size_t i = 0; i < kNames; i += 3) {
+    os::MappingClose(second[i]);
+    EXPECT_FALSE(Exists(names[i])) << names[i];
+    if (i + 3 < kNames) EXPECT_TRUE(Exists(names[i + 3])) << names[i + 3];
+  }
+}
+
+// A pid no process can have (above any pid_max), different for every test process.
+const uint32_t kImpossiblePid = 0x7F000000u + os::CurrentProcessId();
+
+TEST(Platform, PipeKeepsMessagesWholeAndReportsMoreDataAndBrokenPipe) {
+  HANDLE listener = nullptr;
+  ASSERT_EQ(os::PipeListen(os::CurrentProcessId(), &listener), os::kErrorSuccess);
+  std::thread echo([listener] {
+    HANDLE pipe = nullptr;
+    if (os::PipeAccept(listener, &pipe) != os::kErrorSuccess) return;
+    char buffer[4096];
+    uint32_t length = 0;
+    while (os::PipeRead(pipe, buffer, sizeof buffer, &length) == os::kErrorSuccess && length != 4) {
+      os::PipeWrite(pipe, buffer, length);
+    }
+    os::PipeClose(pipe);  // "quit" (4 bytes) hangs up
+  });
+  HANDLE pipe = nullptr;
+  ASSERT_EQ(os::PipeOpen(os::CurrentProcessId(), &pipe), os::kErrorSuccess);
+  ASSERT_EQ(os::PipeSetMessageMode(pipe), os::kErrorSuccess);
+  std::string binary(1000, '\0');
+  for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i * 37 + 11);
+  const std::string messages[] = {"a", binary, std::string(2000, 'b'), "after"};
+  for (const std::string& m : messages) ASSERT_EQ(os::PipeWrite(pipe, m.data(), m.size()), os::kErrorSuccess);
+  for (const std::string& m : messages) {
+    char slot[1024];
+    uint32_t length = 0;
+    const uint32_t error = os::PipeRead(pipe, slot, sizeof slot, &length);
+    if (m.size() > sizeof slot) {
+      EXPECT_EQ(error, os::kErrorMoreData);  // the rest is gone; the next message is intact
+    } else {
+      EXPECT_EQ(error, os::kErrorSuccess);
+      EXPECT_EQ(std::string(slot, length), m);
+    }
+  }
+  ASSERT_EQ(os::PipeWrite(pipe, "quit", 4), os::kErrorSuccess);
+  echo.join();
+  char slot[16];
+  uint32_t length = 0;
+  EXPECT_EQ(os::PipeRead(pipe, slot, sizeof slot, &length), os::kErrorBrokenPipe);
+  EXPECT_EQ(os::PipeWrite(pipe, "x", 1), os::kErrorBrokenPipe);
+  os::PipeClose(pipe);
+  os::PipeListenerClose(listener);
+}
+
+TEST(Platform, PipeOfAnotherPidIsRefusedAndAFullBacklogIsBusy) {
+  HANDLE listener = nullptr;
+  ASSERT_EQ(os::PipeListen(kImpossiblePid, &listener), os::kErrorSuccess);
+  // The socket is there, but this process, not kImpossiblePid, listens on it;
+  // refused connections stay queued until the listener takes them.
+  uint32_t error = os::kErrorSuccess;
+  int attempts = 0;
+  for (HANDLE pipe = nullptr; attempts < 64; ++attempts) {
+    if ((error = os::PipeOpen(kImpossiblePid, &pipe)) != os::kErrorAccessDenied) break;
+  }
+  EXPECT_GT(attempts, 0);
+  EXPECT_EQ(error, os::kErrorPipeBusy);
+  EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorSuccess);
+  os::PipeListenerClose(listener);
+  EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorFileNotFound);
+  HANDLE pipe = nullptr;
+  EXPECT_EQ(os::PipeOpen(kImpossiblePid, &pipe), os::kErrorFileNotFound);
+}
+
+TEST(Platform, DescriptorZeroIsAValidListener) {
+  const int saved_stdin = dup(0);
+  ASSERT_GE(saved_stdin, 0);
+  close(0);
+  HANDLE listener = nullptr;
+  const uint32_t error = os::PipeListen(kImpossiblePid, &listener);
+  char path[256];
+  os::PipeName(kImpossiblePid, path, sizeof path);
+  const bool socket_made = fs::exists(path);
+  if (error == os::kErrorSuccess) os::PipeListenerClose(listener);
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  ASSERT_EQ(error, os::kErrorSuccess);
+  EXPECT_TRUE(socket_made);
+  EXPECT_NE(listener, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(fs::exists(path)) << "closing the descriptor-0 listener must remove its socket";
+}
+
+TEST(Platform, DebugSettingFromTheConfigurationFile) {
+  const struct {
+    const char* content;  // nullptr: no file at all
+    uint32_t error;
+    uint32_t value;  // checked only on success
+  } cases[] = {
+      {nullptr, os::kErrorFileNotFound, 0},
+      {"Other=1\n", os::kErrorFileNotFound, 0},
+      {"Debug=0\n", os::kErrorSuccess, 0},
+      {"# settings\nOther=5\n  debug = 4294967295 \r\n", os::kErrorSuccess, 0xFFFFFFFFu},
+      {"Debug=0x1F", os::kErrorSuccess, 0x1F},
+      {"Debug=0XfFfFfFfF\n", os::kErrorSuccess, 0xFFFFFFFFu},
+      {"Debug=010\n", os::kErrorSuccess, 10},
+      {"Debug=2\nDebug=3\n", os::kErrorSuccess, 2},
+      {"Debug=yes\n", os::kErrorInvalidParameter, 0},
+      {"Debug=12abc\n", os::kErrorInvalidParameter, 0},
+      {"Debug=-1\n", os::kErrorInvalidParameter, 0},
+      {"Debug=4294967296\n", os::kErrorInvalidParameter, 0},
+      {"Debug=0x\n", os::kErrorInvalidParameter, 0},
+      {"Debug=\n", os::kErrorInvalidParameter, 0},
+  };
+  ServerFolder folder;
+  const std::string path = folder.path() + "/qarn_svr.conf";
+  ScopedEnv env("QARN_CONFIG", path.c_str());
+  for (const auto& c : cases) {
+    fs::remove(path);
+    if (c.content != nullptr) std::ofstream(path) << c.content;
+    uint32_t value = 0xDEADBEEF;
+    EXPECT_EQ(os::ReadDebugSetting(&value), c.error) << (c.content ? c.content : "(no file)");
+    if (c.error == os::kErrorSuccess) EXPECT_EQ(value, c.value) << c.content;
+  }
+}
+
+// A SIGCHLD handler of the application's own, installed before the library
+// installs its reaper, which must keep calling it.
+std::atomic<int> g_child_signals{0};
+const bool g_handler_installed = [] {
+  struct sigaction action {};
+  action.sa_sigaction = [](int, siginfo_t*, void*) { ++g_child_signals; };
+  action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NOCLDSTOP;
+  return sigaction(SIGCHLD, &action, nullptr) == 0;
+}();
+
+// The server gets its arguments exactly, our namespace once, no blocked
+// signals and default pipe and child signals, whatever this process set; a
+// server still running when its handle is closed is reaped when it ends.
+TEST(Platform, ServerProcessStartsCleanAndIsReaped) {
+  ASSERT_TRUE(g_handler_installed);
+  const struct {
+    const char* ns;  // nullptr: unset
+    const char* suffix;
+    const char* app_dir;
+  } cases[] = {{nullptr, "", "a folder \"quoted\" \\ *"}, {"outer", "1.4", ""}};
+  sigset_t blocked, old_mask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR2);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &old_mask), 0);
+  struct sigaction ignore {
+  }, old_pipe{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &old_pipe);
+  for (const auto& c : cases) {
+    ServerFolder folder;
+    ScopedEnv ns("QARN_NS", c.ns);
+    qarn::test::PeerScript script("reply", "nosignal", "200");
+    const std::string exe = QARN_TEST_BIN_DIR "/scripted_peer";
+    const std::string dir = folder.path();
+    const os::ServerLaunch launch{exe.c_str(), -3, dir.c_str(), c.suffix, c.app_dir, "ev", ""};
+    HANDLE process = nullptr;
+    uint32_t pid = 0;
+    ASSERT_EQ(os::ProcessStart(launch, &process, &pid), os::kErrorSuccess);
+    const int signals_before = g_child_signals;
+    os::ProcessClose(process);  // must not wait for the child
+    EXPECT_TRUE(fs::exists("/proc/" + std::to_string(pid)));
+    ASSERT_TRUE(hardening::ProcessGone(static_cast<int>(pid))) << "the ended child stayed a zombie";
+    EXPECT_GT(g_child_signals, signals_before) << "the earlier SIGCHLD handler was not chained";
+    const std::vector<std::string> expected = {
+        exe,
+        "-l",
+        "-3",
+        folder.path(),
+        c.suffix,
+        c.app_dir,
+        "ev",
+        "QARN_NS=" + (c.ns ? std::string(c.ns) : std::to_string(os::CurrentProcessId())),
+        "SigBlk:\t0000000000000000",
+        "SIGPIPE default"};
+    EXPECT_EQ(folder.PeerArgv(), expected);
+  }
+  sigaction(SIGPIPE, &old_pipe, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+
+  const os::ServerLaunch missing{"/nonexistent/qarn_svr", 0, "", "", "", "e", ""};
+  HANDLE process = nullptr;
+  uint32_t pid = 0;
+  EXPECT_EQ(os::ProcessStart(missing, &process, &pid), os::kErrorFileNotFound);
+}
+
+}  // namespace
