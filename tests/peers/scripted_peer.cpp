@@ -2,7 +2,7 @@
 // protocol's edge cases on purpose. Started by the library like qarn_svr:
 //   scripted_peer -l <option> <server folder> <suffix> <application folder> <event>
 //
-// QARN_PEER_START  normal (default) | nosignal | nopipe
+// QARN_PEER_START  normal (default) | nosignal
 // QARN_PEER_SCRIPT comma-separated actions, one per request; the last one
 //                  repeats. Default: reply. Actions:
 //   reply      the normal reply (see NormalReply)
@@ -13,7 +13,7 @@
 //   long       a 1500-byte reply
 //   zero       a 1024-byte reply whose payload is all zero
 //   exit       exit without replying
-// QARN_PEER_LINGER_MS how long nosignal/nopipe stay alive (default 300).
+// QARN_PEER_LINGER_MS how long nosignal stays alive (default 300).
 //
 // Every message received is appended to <server folder>/peer.record as
 // [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer); the
@@ -189,11 +189,6 @@ int main(int argc, char** argv) {
   RecordStart(argc, argv);
   const std::string start = Env("QARN_PEER_START", "normal");
   if (start == "nosignal") {
-    Linger();
-    return 0;
-  }
-  if (start == "nopipe") {
-    os::EventSignal(argv[6]);
     Linger();
     return 0;
   }
