@@ -150,59 +150,6 @@ TEST_F(Intrusion, SquatterBeforeTheServerIsReplaced) {
   EXPECT_TRUE(hardening::ProcessGone(hardening::ServerPid(folder_.path())));
 }
 
-// A block object planted under one of our block names, open to group or
-// others or owned by someone else, is refused on both ends: the application
-// cannot create its block there and a server cannot open it.
-TEST_F(Intrusion, PlantedBlockObjectIsRefused) {
-  const std::string ns = qarn::os::ObjectNamespace();
-  const char* plants[] = {"0640 -1", "0604 -1", "0660 -1", "0602 -1", "0600 65534"};
-  for (const char* plant : plants) {
-    if (strstr(plant, "65534") != nullptr && geteuid() != 0) continue;  // only root can give it away
-    static char buffer[64] = "ours";
-    const std::string name = NameOf(buffer);
-    ASSERT_EQ("created\n", hardening::Run("intruder", "block " + ns + " " + name + " " + plant)) << plant;
-    unsigned long created = 0, opened = 0;
-    try {
-      c_QARNPlus_Shrmem block(buffer, sizeof buffer, true, nullptr);
-    } catch (unsigned long code) {
-      created = code;
-    }
-    try {
-      c_QARNPlus_Shrmem block(name.c_str());
-    } catch (unsigned long code) {
-      opened = code;
-    }
-    EXPECT_EQ(qarn::os::kErrorAccessDenied, created) << plant;
-    EXPECT_EQ(qarn::os::kErrorAccessDenied, opened) << plant;
-    EXPECT_STREQ("ours", buffer);
-    shm_unlink(("/qarn." + ns + "." + name).c_str());
-  }
-}
-
-// Block names carry the client's namespace: a process of another namespace
-// that plants the same block name touches nothing of ours, and we nothing
-// of its.
-TEST_F(Intrusion, OtherNamespaceCannotCollide) {
-  const std::string other = "x" + std::string(qarn::os::ObjectNamespace());
-  static char buffer[64];
-  strcpy(buffer, "ours");
-  const std::string name = NameOf(buffer);
-  ASSERT_EQ("created\n", hardening::Run("intruder", "block " + other + " " + name + " 0644 -1"));
-  const std::string planted = "/dev/shm/qarn." + other + "." + name;
-  {
-    c_QARNPlus_Shrmem block(buffer, sizeof buffer, true, nullptr);
-    ASSERT_NE(nullptr, block.Local());
-    EXPECT_STREQ("ours", static_cast<const char*>(block.Local()));
-    memcpy(block.Local(), "mine", 5);
-  }
-  EXPECT_STREQ("mine", buffer);
-  EXPECT_EQ(4096u, fs::file_size(planted));
-  EXPECT_EQ(0644u, ModeOf(planted));
-  std::ifstream planted_file(planted, std::ios::binary);
-  EXPECT_EQ(0, planted_file.get()) << "our bytes reached the other namespace's object";
-  shm_unlink(("/qarn." + other + "." + name).c_str());
-}
-
 // Every start-event name of the next few seconds is taken by another
 // process: the load fails without starting any server.
 TEST_F(Intrusion, PlantedStartEventIsRefused) {
