@@ -20,17 +20,21 @@
 
 namespace qarn::fuzz {
 
+inline bool CodeTextAgreesWithStrtol(const std::string& code) {
+  static_assert(sizeof(long) == 4, "the reference conversion is strtol of a 32-bit long");
+  return transport::ParseApiCodeText(code.c_str()) ==
+         static_cast<uint32_t>(strtol(code.c_str(), nullptr, 10));
+}
+
 inline void RunCodeTextInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t end = input.find('\0');
   const std::string code = input.substr(0, end);
   const std::string name = end == std::string::npos ? std::string("0") : input.substr(end + 1);
 
-  static_assert(sizeof(long) == 4, "the reference conversion is strtol of a 32-bit long");
-  const long expected = strtol(code.c_str(), nullptr, 10);
-  const uint32_t converted = transport::ParseApiCodeText(code.c_str());
-  if (converted != static_cast<uint32_t>(expected)) {
-    fprintf(stderr, "code text \"%s\": converted %u, strtol %ld\n", code.c_str(), converted, expected);
+  if (!CodeTextAgreesWithStrtol(code)) {
+    fprintf(stderr, "code text \"%s\": converted %u\n", code.c_str(),
+            transport::ParseApiCodeText(code.c_str()));
     abort();
   }
 

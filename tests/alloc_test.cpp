@@ -1,6 +1,6 @@
 // Heap use of requests and sessions, counted allocation by allocation:
-// an exchange allocates nothing (an "Invoke" only its own message), and a
-// session holds at most 12 KiB.
+// an exchange allocates nothing (an "Invoke" only its own message, callbacks
+// served during it included), and a session holds at most 12 KiB.
 //
 // The counter sees every allocation of this process: malloc and its kin are
 // replaced here and forward to glibc's own entry points, and the C++
@@ -13,6 +13,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 
 #include "connection/session.h"
@@ -151,95 +152,72 @@ std::string AddressOf(Function function) {
   return std::to_string(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(function)));
 }
 
-class Allocations : public ::testing::Test {
- protected:
-  void SetUp() override {
-    session_ = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
-    ASSERT_NE(nullptr, session_);
-    f_QARNDRV_Init(session_);
-  }
-  void TearDown() override { f_QARNSVR_FreeLibrary(session_); }
-
-  // Invokes `text` inside a counting window; the reply lands in *reply.
-  Counts CountedInvoke(const std::string& text, std::string* reply) {
-    const char* answer = nullptr;
-    const Counts counts = Counted([&] { f_QARNDRV_Invoke(session_, text.c_str(), &answer, nullptr); });
-    *reply = answer != nullptr ? answer : "";
-    return counts;
-  }
-
-  void* session_ = nullptr;
-};
-
-TEST_F(Allocations, FixedSizeRequestsAllocateNothing) {
-  std::string reply;
-  CountedInvoke("fail 3", &reply);  // leaves driver error 3 to ask about
-  struct Case {
-    const char* name;
-    bool (*exchange)(void* session);
-  };
-  const Case cases[] = {
-      {"GetVersion", [](void* s) { return f_QARNSVR_GetVersion(s) > 0; }},
-      {"GetLastError", [](void* s) { return f_QARNDRV_GetLastError(s) == 3; }},
-      {"FormatMessage",
-       [](void* s) {
-         const char* text = f_QARNDRV_FormatMessage(s, static_cast<QARNDRV_ERR>(3));
-         return text != nullptr && text[0] != '\0';
-       }},
-      {"GetTagIDByName", [](void* s) { return f_QARNDRV_GetTagIDByName(s, "seal") == 7; }},
-  };
-  for (const Case& c : cases) {
-    bool answered = false;
-    const Counts counts = Counted([&] { answered = c.exchange(session_); });
-    EXPECT_TRUE(answered) << c.name;
-    EXPECT_EQ(0, counts.allocations) << c.name;
-    EXPECT_EQ(0, counts.frees) << c.name;
-  }
+// Answers `text` and tells whether the server called it a success; no
+// allocation of its own.
+bool Invoked(void* session, const std::string& text) {
+  const char* reply = nullptr;
+  f_QARNDRV_Invoke(session, text.c_str(), &reply, nullptr);
+  return reply != nullptr && strstr(reply, "val=\"true\" name=\"SUCCESS\"") != nullptr;
 }
 
-TEST_F(Allocations, InvokeAllocatesExactlyItsMessageAndFreesIt) {
-  const std::string text = "echo " + std::string(200, 'e');
-  std::string reply;
-  const Counts counts = CountedInvoke(text, &reply);
-  EXPECT_NE(std::string::npos, reply.find("val=\"true\" name=\"SUCCESS\"")) << reply;
-  EXPECT_EQ(1, counts.allocations);
-  EXPECT_EQ(1, counts.frees);
-  EXPECT_EQ(static_cast<long long>(kInvokeHeader + text.size()), counts.requested_bytes);
-  EXPECT_EQ(0, counts.live_bytes);
-}
+TEST(Allocations, AnExchangeAllocatesNothingButAnInvokesOwnMessage) {
+  void* session = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+  ASSERT_NE(nullptr, session);
+  f_QARNDRV_Init(session);
+  // The first lookup of a number fills the cache, which also shows that the
+  // counter sees the library's C++ allocations.
+  const char* name = nullptr;
+  const Counts first = Counted([&] { name = f_QARNDRV_GetTagNameByID(session, static_cast<DXML_TAG>(9)); });
+  EXPECT_STREQ("certificate", name);
+  EXPECT_GT(first.live_bytes, 0);
 
-TEST_F(Allocations, CallbacksServedDuringARequestAllocateNothingMore) {
-  const std::string requests[] = {
+  const std::string echo = "echo " + std::string(200, 'e');
+  const std::string callbacks[] = {
       "callback passwd " + AddressOf(&AnswerPassword) + " doc.pdf",
       "callback text " + AddressOf(&AnswerSelectedText) + " 1 2 3 4 5 6",
       "callback photo " + AddressOf(&AnswerPhoto) + " 7 1 2 3 4 5 photo.jpg",
   };
-  for (const std::string& request : requests) {
+  const auto callback = [&](const std::string& text) {
     g_callbacks = 0;
-    std::string reply;
-    const Counts counts = CountedInvoke(request, &reply);
-    EXPECT_EQ(1, g_callbacks) << request;
-    EXPECT_NE(std::string::npos, reply.find("val=\"true\" name=\"SUCCESS\"")) << reply;
-    EXPECT_EQ(1, counts.allocations) << request;  // the Invoke message
-    EXPECT_EQ(1, counts.frees) << request;
-    EXPECT_EQ(static_cast<long long>(kInvokeHeader + request.size()), counts.requested_bytes) << request;
+    return Invoked(session, text) && g_callbacks == 1;
+  };
+  const struct {
+    std::string name;
+    std::function<bool()> exchange;
+    size_t message;  // the text of the one message an Invoke allocates
+  } cases[] = {
+      {"GetVersion", [&] { return f_QARNSVR_GetVersion(session) > 0; }, 0},
+      {"GetLastError", [&] { return f_QARNDRV_GetLastError(session) == 3; }, 0},
+      {"FormatMessage",
+       [&] {
+         const char* text = f_QARNDRV_FormatMessage(session, static_cast<QARNDRV_ERR>(3));
+         return text != nullptr && text[0] != '\0';
+       },
+       0},
+      {"GetTagIDByName", [&] { return f_QARNDRV_GetTagIDByName(session, "seal") == 7; }, 0},
+      {"cached GetTagNameByID",
+       [&] {
+         return strcmp(f_QARNDRV_GetTagNameByID(session, static_cast<DXML_TAG>(9)), "certificate") == 0;
+       },
+       0},
+      {echo, [&] { return Invoked(session, echo); }, echo.size()},
+      {callbacks[0], [&] { return callback(callbacks[0]); }, callbacks[0].size()},
+      {callbacks[1], [&] { return callback(callbacks[1]); }, callbacks[1].size()},
+      {callbacks[2], [&] { return callback(callbacks[2]); }, callbacks[2].size()},
+  };
+  Invoked(session, "fail 3");  // leaves driver error 3 to ask about
+  for (const auto& c : cases) {
+    bool answered = false;
+    const Counts counts = Counted([&] { answered = c.exchange(); });
+    EXPECT_TRUE(answered) << c.name;
+    const long messages = c.message != 0 ? 1 : 0;
+    EXPECT_EQ(messages, counts.allocations) << c.name;
+    EXPECT_EQ(messages, counts.frees) << c.name;
+    EXPECT_EQ(static_cast<long long>(c.message != 0 ? kInvokeHeader + c.message : 0), counts.requested_bytes)
+        << c.name;
+    EXPECT_EQ(0, counts.live_bytes) << c.name;
   }
-}
-
-// The first lookup of a number fills the cache (which also shows that the
-// counter sees the library's C++ allocations); later ones allocate nothing.
-TEST_F(Allocations, CachedTagNameLookupAllocatesNothing) {
-  const char* name = nullptr;
-  const Counts first = Counted([&] { name = f_QARNDRV_GetTagNameByID(session_, static_cast<DXML_TAG>(9)); });
-  ASSERT_NE(nullptr, name);
-  EXPECT_STREQ("certificate", name);
-  EXPECT_GT(first.allocations, 0);
-  EXPECT_GT(first.live_bytes, 0);
-
-  const Counts cached = Counted([&] { name = f_QARNDRV_GetTagNameByID(session_, static_cast<DXML_TAG>(9)); });
-  EXPECT_STREQ("certificate", name);
-  EXPECT_EQ(0, cached.allocations);
-  EXPECT_EQ(0, cached.frees);
+  f_QARNSVR_FreeLibrary(session);
 }
 
 // A session of its own, after one warm-up session, so that one-time set-up

@@ -183,11 +183,14 @@ TEST_F(PackageFuzzInputs, LengthPairBeyondTheBlockIsNotBelieved) {
 }
 
 TEST(CodeTextFuzzInputs, ConversionAgreesWithStrtolAtTheEdges) {
-  for (const char* text : {"99999999999999999999", "-2147483649", "2147483648", "-2147483648", " \t+-5",
-                           "\v\f\r401", "13abc", "00", ""}) {
+  for (const char* text : {"8", " \t\n+404", "\v\f\r401", "0222x", "00", "x1", "+-8", " \t+-5", "", "-1",
+                           "2147483647", "2147483648", "4294967304", "99999999999999999999", "-2147483648",
+                           "-2147483649", "-99999999999999999999999"}) {
+    EXPECT_TRUE(qarn::fuzz::CodeTextAgreesWithStrtol(text)) << text;
     const std::string input = std::string(text) + '\0' + "1";
     qarn::fuzz::RunCodeTextInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
   }
+  EXPECT_EQ(qarn::transport::ParseApiCodeText(nullptr), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // The server's end of the transport tests, in a process of its own:
-//   doc_peer call <record block name> <api code>   the stand-in server's document call
 //   doc_peer poke <block name> <offset> <hex>       writes bytes into an opened block
 //   doc_peer peek <block name> <count>              prints the first bytes of a block
 //   doc_peer usb <pointer value>                    opens a USB printer package
@@ -15,9 +14,6 @@
 
 #include "qarnplus/legpack.h"
 #include "qarnplus/shrmem.h"
-#include "server/document.h"
-// The peer runs the server's own document code without a session around it.
-#include "server/document.cpp"  // NOLINT(bugprone-suspicious-include)
 
 namespace {
 
@@ -33,13 +29,6 @@ std::vector<unsigned char> ParseHex(const char* text) {
 void PrintHex(const unsigned char* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) printf("%02x", bytes[i]);
   printf("\n");
-}
-
-int Call(const char* name, const char* code) {
-  char reply[1024];
-  qarn::server::PerformDocumentCall(name, code, reply, sizeof reply);
-  printf("%s\n", reply);
-  return 0;
 }
 
 int Poke(const char* name, const char* offset, const char* hex) {
@@ -81,7 +70,6 @@ int Usb(const char* value) {
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   try {
-    if (command == "call" && argc == 4) return Call(argv[2], argv[3]);
     if (command == "poke" && argc == 5) return Poke(argv[2], argv[3], argv[4]);
     if (command == "peek" && argc == 4) return Peek(argv[2], argv[3]);
     if (command == "usb" && argc == 3) return Usb(argv[2]);
@@ -89,6 +77,6 @@ int main(int argc, char** argv) {
     printf("error %lu\n", code);
     return 0;
   }
-  fprintf(stderr, "usage: doc_peer call|poke|peek|usb ...\n");
+  fprintf(stderr, "usage: doc_peer poke|peek|usb ...\n");
   return 2;
 }
