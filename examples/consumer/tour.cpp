@@ -2,7 +2,10 @@
 // request, let the server call one of our functions, make a document call
 // with a parameter record in shared memory, and end the session.
 //
-//   tour [SERVER_FOLDER]      (default: the folder that holds qarn_svr)
+//   tour [SERVER_FOLDER]
+//
+// The default folder is QARN_SERVER_DIR, which the build defines from what
+// the installed package says (see CMakeLists.txt beside this file).
 #include <qarnplus.h>
 
 #include <stdint.h>
@@ -17,8 +20,16 @@ static int WINAPI AskPassword(unsigned char* password, unsigned int* length, con
   return 1;
 }
 
+#ifndef QARN_SERVER_DIR
+#define QARN_SERVER_DIR NULL
+#endif
+
 int main(int argc, char** argv) {
-  const char* folder = argc > 1 ? argv[1] : QARN_EXAMPLE_SERVER_DIR;
+  const char* folder = argc > 1 ? argv[1] : QARN_SERVER_DIR;
+  if (folder == NULL) {
+    fprintf(stderr, "usage: tour SERVER_FOLDER   (the folder that holds qarn_svr)\n");
+    return 2;
+  }
 
   // 1. Start a server and open a session.
   void* session = f_QARNSVR_LoadLibrary(0, folder, "");
