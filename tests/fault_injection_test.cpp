@@ -1,5 +1,5 @@
 // A server that fails at each step of a session, across real processes
-// (tests/peers/fault_server.cpp). Every case ends with the failure value of
+// (tests/peers/scripted_peer.cpp). Every case ends with the failure value of
 // the call that was waiting, the application's own record and buffers hold
 // what they should, and afterwards no server process, socket, semaphore or
 // block object is left.
@@ -45,12 +45,13 @@ std::vector<unsigned char> Bytes(const void* p, size_t n) {
 class FaultInjection : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_.Install("qarn_svr", QARN_TEST_BIN_DIR "/fault_server");
+    folder_.Install("qarn_svr");
     ASSERT_TRUE(OwnSharedObjects().empty());
   }
 
   void TearDown() override {
-    unsetenv("QARN_FAULT_START");
+    unsetenv("QARN_PEER_START");
+    unsetenv("QARN_PEER_SCRIPT");
     const int pid = hardening::ServerPid(folder_.path());
     EXPECT_NE(0, pid) << "the server never started";
     if (pid != 0) EXPECT_TRUE(hardening::ProcessGone(pid)) << "server " << pid << " outlived the test";
@@ -60,8 +61,9 @@ class FaultInjection : public ::testing::Test {
     EXPECT_EQ(std::vector<std::string>{}, runtime_.Sockets());
   }
 
-  void* Load(const char* start = "normal") {
-    setenv("QARN_FAULT_START", start, 1);
+  void* Load(const char* start = "normal", const char* script = "verb") {
+    setenv("QARN_PEER_START", start, 1);
+    setenv("QARN_PEER_SCRIPT", script, 1);
     return f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "");
   }
 
@@ -102,8 +104,7 @@ class FaultInjection : public ::testing::Test {
 // time-out; one that ends after signalling, before it offers the pipe, stops
 // the connect's retries at once with "file not found".
 TEST_F(FaultInjection, ServerEndsDuringTheStart) {
-  for (const char* start :
-       {"exit-before-signal", "crash-before-signal", "exit-after-signal", "crash-after-signal"}) {
+  for (const char* start : {"nosignal", "crash-before-signal", "exit-after-signal", "crash-after-signal"}) {
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(nullptr, Load(start)) << start;
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30)) << start;
@@ -128,17 +129,17 @@ TEST_F(FaultInjection, ServerEndsDuringTheStart) {
 // waiting request: the request fails with a broken pipe, and so does every
 // later call.
 TEST_F(FaultInjection, ServerGoneUnderAWaitingRequest) {
-  for (const char* request : {"arm GetVersion", "die", "close"}) {
-    void* session = Load();
+  for (const char* script : {"reply,die", "reply,close", "reply,reply,die"}) {
+    void* session = Load("normal", script);
     ASSERT_NE(nullptr, session);
-    EXPECT_EQ(7, f_QARNSVR_GetVersion(session));
-    if (strcmp(request, "arm GetVersion") == 0) {
-      EXPECT_NE(std::string::npos, Invoke(session, request).find("ok"));
+    EXPECT_EQ(1, f_QARNSVR_GetVersion(session));
+    if (strlen(script) > 12) {
+      EXPECT_EQ("#2", Invoke(session, "x"));
       EXPECT_EQ(-1, f_QARNSVR_GetVersion(session));
     } else {
-      ExpectServiceOff(session, request);
+      ExpectServiceOff(session, "x");
     }
-    EXPECT_EQ(qarn::os::kErrorBrokenPipe, qarn::AsSession(session)->m_dwLastError) << request;
+    EXPECT_EQ(qarn::os::kErrorBrokenPipe, qarn::AsSession(session)->m_dwLastError) << script;
     ExpectDeadSessionAndFree(session);
   }
 }
@@ -198,7 +199,7 @@ struct ErrorCall {
 // merge takes the bytes from the application's own blocks, which outlive the
 // server. The request itself fails either way.
 TEST_F(FaultInjection, ServerDiesDuringADocumentCall) {
-  void* session = Load();
+  void* session = Load("normal", "verb,die");
   ASSERT_NE(nullptr, session);
   ErrorCall replied;
   {
@@ -292,7 +293,7 @@ TEST_F(FaultInjection, BlockNameTakenByAnotherObject) {
     EXPECT_EQ(4096u, std::filesystem::file_size("/dev/shm/qarn." + ns + "." + squatted)) << squat;
     shm_unlink(("/qarn." + ns + "." + squatted).c_str());
   }
-  EXPECT_EQ(7, f_QARNSVR_GetVersion(session)) << "the session is unharmed";
+  EXPECT_EQ(1, f_QARNSVR_GetVersion(session)) << "the session is unharmed";
   f_QARNSVR_FreeLibrary(session);
 }
 

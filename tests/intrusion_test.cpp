@@ -55,17 +55,17 @@ class Intrusion : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(OwnSharedObjects().empty()); }
   void TearDown() override {
-    unsetenv("QARN_FAULT_START");
+    unsetenv("QARN_PEER_START");
     EXPECT_TRUE(hardening::WaitUntil([] { return hardening::ChildProcesses().empty(); }))
         << "a child process is left";
     EXPECT_EQ(std::vector<std::string>{}, OwnSharedObjects());
     EXPECT_EQ(std::vector<std::string>{}, runtime_.Sockets());
   }
 
-  // A server folder whose qarn_svr is the fault server, started as `start`.
+  // A server folder whose qarn_svr is the scripted peer, started as `start`.
   void UseFaultServer(const char* start) {
-    folder_.Install("qarn_svr", QARN_TEST_BIN_DIR "/fault_server");
-    setenv("QARN_FAULT_START", start, 1);
+    folder_.Install("qarn_svr");
+    setenv("QARN_PEER_START", start, 1);
   }
   void* LoadFaultServer() { return f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), ""); }
   void Touch(const char* name) { std::ofstream(folder_.path() + "/" + name) << "1\n"; }
@@ -116,7 +116,7 @@ TEST_F(Intrusion, ServerRefusesAClientOfAnotherUser) {
   void* session = LoadFaultServer();
   umask(old_umask);
   ASSERT_NE(nullptr, session);
-  EXPECT_EQ(7, f_QARNSVR_GetVersion(session));
+  EXPECT_EQ(1, f_QARNSVR_GetVersion(session));
   f_QARNSVR_FreeLibrary(session);
   EXPECT_EQ("foreign connect 0 read 109 length 0\n", intruder.Finish());
   EXPECT_TRUE(hardening::ProcessGone(hardening::ServerPid(folder_.path())));
@@ -143,7 +143,7 @@ TEST_F(Intrusion, SquatterBeforeTheServerIsReplaced) {
   Background intruder("intruder", "squat '" + folder_.path() + "'");
   void* session = LoadFaultServer();
   ASSERT_NE(nullptr, session);
-  EXPECT_EQ(7, f_QARNSVR_GetVersion(session));
+  EXPECT_EQ(1, f_QARNSVR_GetVersion(session));
   f_QARNSVR_FreeLibrary(session);
   Touch("done");
   EXPECT_EQ("connections 0 bytes 0\n", intruder.Finish());

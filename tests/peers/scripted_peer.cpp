@@ -1,10 +1,27 @@
 // A stand-in server whose behaviour a test scripts, to produce the
-// protocol's edge cases on purpose. Started by the library like qarn_svr:
+// protocol's edge cases and failures on purpose. Started by the library
+// like qarn_svr:
 //   scripted_peer -l <option> <server folder> <suffix> <application folder> <event>
+// It first writes its pid to <server folder>/server.pid, the octal mode and
+// owner of its start event to <server folder>/event.mode, and its argv, one
+// element a line, followed by QARN_NS, its blocked signals and its SIGPIPE
+// disposition, to <server folder>/peer.argv.
 //
-// QARN_PEER_START  normal (default) | nosignal
-// QARN_PEER_SCRIPT comma-separated actions, one per request; the last one
-//                  repeats. Default: reply. Actions:
+// QARN_PEER_START chooses what happens before the pipe is served:
+//   normal               listen, signal, serve (default)
+//   nosignal             exit after QARN_PEER_LINGER_MS (default 300)
+//   crash-before-signal  killed by SIGKILL at once
+//   exit-after-signal    signal, then exit without offering the pipe
+//   crash-after-signal   signal, then SIGKILL
+//   await-squatter       wait for <folder>/squatted, then listen, signal, serve
+//   squatted-nopipe      wait for <folder>/squatted, signal, never listen;
+//                        exit once <folder>/done appears
+//   await-foreign        listen, create <folder>/listening, wait until
+//                        <folder>/intruded is not empty, then signal, serve
+// Every wait on a file is bounded (20 s); the peer never outlives a test.
+//
+// QARN_PEER_SCRIPT: comma-separated actions, one per request; the last one
+// repeats. Default: reply. Actions:
 //   reply      the normal reply (see NormalReply)
 //   cb<N>      N probe callback messages, then the normal reply
 //   unknowncb  one callback message of an unknown method, then the reply
@@ -13,18 +30,30 @@
 //   long       a 1500-byte reply
 //   zero       a 1024-byte reply whose payload is all zero
 //   exit       exit without replying
-// QARN_PEER_LINGER_MS how long nosignal stays alive (default 300).
+//   die        killed by SIGKILL without replying
+//   close      close the pipe without replying, stay a second, exit
+//   verb       an "Invoke" text is a command (other requests: reply):
+//     callbacks <address> <total> <k> between|pending
+//         "EnumSelectedText" callbacks n = 1..total to the client's function
+//         <address>; killed after callback k is answered (between) or right
+//         after it is sent (pending); replies "ok callbacks" if k > total
+//     doc <record block> <api code>      the document call; replies its text
+//     doc-die <record block> <api code>  the same, killed before replying
+//     hold-die <record block> <api code> <fill byte> <count>
+//         opens the package, fills <count> bytes of the record with the
+//         byte and is killed while still holding its blocks
 //
 // Every message received is appended to <server folder>/peer.record as
-// [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer); the
-// argv goes to <server folder>/peer.argv, one element a line, followed by
-// QARN_NS, the blocked signals and the SIGPIPE disposition it started with.
+// [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer).
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -32,6 +61,10 @@
 
 #include "connection/message.h"
 #include "platform/platform.h"
+#include "qarnplus/legpack.h"
+#include "server/document.h"
+// The document call is the stand-in server's own code.
+#include "server/document.cpp"  // NOLINT(bugprone-suspicious-include)
 
 namespace {
 
@@ -41,10 +74,21 @@ namespace os = qarn::os;
 constexpr uint32_t kRequestKind = 1;
 constexpr uint32_t kCallbackAnswerKind = 2;
 constexpr size_t kCapacity = 65536;
+constexpr uint32_t kEnumSelectedTextSize = 176;
 
 std::string g_folder;
 char g_buffer[kCapacity + 1024];
-char g_reply[2048];
+char g_reply[msg::kSlotSize + 1024];
+
+[[noreturn]] void Crash() {
+  raise(SIGKILL);
+  abort();
+}
+
+const char* Env(const char* name, const char* fallback) {
+  const char* value = getenv(name);
+  return value != nullptr ? value : fallback;
+}
 
 void Record(uint32_t kind, const char* bytes, uint32_t length) {
   FILE* file = fopen((g_folder + "/peer.record").c_str(), "ab");
@@ -55,75 +99,85 @@ void Record(uint32_t kind, const char* bytes, uint32_t length) {
   fclose(file);
 }
 
-std::vector<std::string> Split(const char* text) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == ',') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part += *c;
-    }
-  }
-  parts.push_back(part);
-  return parts;
-}
-
-const char* Env(const char* name, const char* fallback) {
-  const char* value = getenv(name);
-  return value != nullptr ? value : fallback;
-}
-
-// The argv, then what the peer inherited: QARN_NS, blocked signals, SIGPIPE.
 void RecordStart(int argc, char** argv) {
-  FILE* file = fopen((g_folder + "/peer.argv").c_str(), "w");
-  if (file == nullptr) return;
-  for (int i = 0; i < argc; ++i) fprintf(file, "%s\n", argv[i]);
-  fprintf(file, "QARN_NS=%s\n", Env("QARN_NS", "(unset)"));
+  std::ofstream(g_folder + "/server.pid.new") << os::CurrentProcessId() << '\n';
+  rename((g_folder + "/server.pid.new").c_str(), (g_folder + "/server.pid").c_str());  // never half a number
+  struct stat event {};
+  if (stat(("/dev/shm/sem.qarn." + std::string(os::ObjectNamespace()) + ".ev." + argv[6]).c_str(), &event) ==
+      0) {
+    std::ofstream(g_folder + "/event.mode")
+        << std::oct << (event.st_mode & 07777) << std::dec << ' ' << event.st_uid;
+  }
+  std::ofstream file(g_folder + "/peer.argv");
+  for (int i = 0; i < argc; ++i) file << argv[i] << '\n';
+  file << "QARN_NS=" << Env("QARN_NS", "(unset)") << '\n';
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("SigBlk:", 0) == 0) fprintf(file, "%s\n", line.c_str());
+    if (line.rfind("SigBlk:", 0) == 0) file << line << '\n';
   }
   struct sigaction pipe_action {};
   sigaction(SIGPIPE, nullptr, &pipe_action);
-  fprintf(file, "SIGPIPE %s\n", pipe_action.sa_handler == SIG_DFL ? "default" : "changed");
-  fclose(file);
+  file << "SIGPIPE " << (pipe_action.sa_handler == SIG_DFL ? "default" : "changed") << '\n';
 }
 
-void Linger() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(atoi(Env("QARN_PEER_LINGER_MS", "300"))));
+bool WaitForFile(const char* name, bool with_content = false) {
+  const std::filesystem::path path = std::filesystem::path(g_folder) / name;
+  std::error_code ignored;
+  for (int waited = 0; waited < 20000; waited += 10) {
+    if (std::filesystem::exists(path) && (!with_content || std::filesystem::file_size(path, ignored) > 0)) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::vector<std::string> Split(const char* text) {
+  std::vector<std::string> parts(1);
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == ',') {
+      parts.emplace_back();
+    } else {
+      parts.back() += *c;
+    }
+  }
+  return parts;
+}
+
+// The reply's header: the request's names.
+void BeginReply(const char* request, const char* interface_name = nullptr) {
+  char method[msg::kNameRoom];
+  snprintf(method, sizeof method, "%.64s", request + msg::kMethodOffset);
+  char own_interface[msg::kNameRoom];
+  snprintf(own_interface, sizeof own_interface, "%.64s", request + msg::kInterfaceOffset);
+  msg::Begin(g_reply, msg::kSlotSize, interface_name != nullptr ? interface_name : own_interface, method);
+}
+
+uint32_t TextReply(const char* text) {
+  msg::PutText(g_reply, msg::kPayloadOffset, msg::kSlotSize - msg::kPayloadOffset, text);
+  return static_cast<uint32_t>(msg::kPayloadOffset + strlen(g_reply + msg::kPayloadOffset) + 1);
 }
 
 // The normal reply to request number `seq`: the request's names, counters
 // 1000 + seq and 2000 + seq; for "Invoke" the text "#<seq>" at 146, for all
 // else the number seq at 146 and the text "<method>#<seq>" at 150.
 uint32_t NormalReply(const char* request, int seq) {
-  char method[msg::kNameRoom];
-  snprintf(method, sizeof method, "%.64s", request + msg::kMethodOffset);
-  char interface_name[msg::kNameRoom];
-  snprintf(interface_name, sizeof interface_name, "%.64s", request + msg::kInterfaceOffset);
-  msg::Begin(g_reply, msg::kSlotSize, interface_name, method);
+  BeginReply(request);
   msg::PutInt64(g_reply, msg::kStartOffset, 1000 + seq);
   msg::PutInt64(g_reply, msg::kEndOffset, 2000 + seq);
   char text[96];
-  if (strcmp(method, "Invoke") == 0) {
+  if (msg::MethodIs(request, "Invoke")) {
     snprintf(text, sizeof text, "#%d", seq);
-    msg::PutText(g_reply, msg::kPayloadOffset, sizeof text, text);
-    return static_cast<uint32_t>(msg::kPayloadOffset + strlen(text) + 1);
+    return TextReply(text);
   }
-  snprintf(text, sizeof text, "%s#%d", method, seq);
+  snprintf(text, sizeof text, "%.64s#%d", request + msg::kMethodOffset, seq);
   msg::PutInt32(g_reply, msg::kPayloadOffset, seq);
   msg::PutText(g_reply, msg::kResultOffset, sizeof text, text);
   return static_cast<uint32_t>(msg::kResultOffset + strlen(text) + 1);
 }
 
-// Sends one callback message of `size` bytes with a byte pattern and checks
-// that the answer is the same size. Returns false when the client is gone.
-bool SendCallback(HANDLE pipe, const char* method, uint32_t size) {
-  char message[msg::kSlotSize];
-  msg::Begin(message, size, msg::kCallbackInterface, method);
-  for (uint32_t i = msg::kHeaderSize; i < size; ++i) message[i] = static_cast<char>(i * 7 + size);
+// Sends one callback message and records the answer. False: the client is gone.
+bool SendCallback(HANDLE pipe, const char* message, uint32_t size) {
   if (os::PipeWrite(pipe, message, size) != os::kErrorSuccess) return false;
   uint32_t length = 0;
   if (os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) return false;
@@ -131,54 +185,125 @@ bool SendCallback(HANDLE pipe, const char* method, uint32_t size) {
   return true;
 }
 
-uint32_t FixedReply(const char* request, uint32_t size, const char* interface_name) {
-  char method[msg::kNameRoom];
-  snprintf(method, sizeof method, "%.64s", request + msg::kMethodOffset);
-  msg::Begin(g_reply, sizeof g_reply, interface_name, method);
-  return size;
+// A callback message of `size` bytes with a byte pattern behind its header.
+bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
+  char message[msg::kSlotSize];
+  msg::Begin(message, size, msg::kCallbackInterface, method);
+  for (uint32_t i = msg::kHeaderSize; i < size; ++i) message[i] = static_cast<char>(i * 7 + size);
+  return SendCallback(pipe, message, size);
 }
 
-// Performs `action` on one request; false ends the peer.
-bool Act(HANDLE pipe, const std::string& action, const char* request, int seq) {
-  uint32_t size = 0;
-  if (action == "exit") return false;
-  if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
-    const int count = atoi(action.c_str() + 2);
-    for (int k = 1; k <= count; ++k) {
-      const std::string method = "Probe" + std::to_string(k);
-      if (!SendCallback(pipe, method.c_str(), static_cast<uint32_t>(msg::kHeaderSize + 10 * k))) return false;
+// "callbacks": EnumSelectedText for n = 1..total, rect {n, 2n, 3n, 4n}, value 100 + n.
+bool SendCallbacks(HANDLE pipe, uint32_t address, int total, int fatal, bool pending) {
+  char message[kEnumSelectedTextSize];
+  for (int n = 1; n <= total; ++n) {
+    msg::Begin(message, sizeof message, msg::kCallbackInterface, "EnumSelectedText");
+    msg::PutUInt32(message, 146, address);
+    memcpy(message + 154, &n, 2);
+    const int32_t rect[4] = {n, 2 * n, 3 * n, 4 * n};
+    memcpy(message + 156, rect, sizeof rect);
+    msg::PutInt32(message, 172, 100 + n);
+    if (pending && n == fatal) {
+      os::PipeWrite(pipe, message, sizeof message);
+      Crash();
     }
-    size = NormalReply(request, seq);
-  } else if (action == "unknowncb") {
-    if (!SendCallback(pipe, "NoSuchCallback", 300)) return false;
-    size = NormalReply(request, seq);
-  } else if (action == "short") {
-    size = FixedReply(request, 100, msg::kServerInterface);
-  } else if (action == "shortcb") {
-    size = FixedReply(request, 100, msg::kCallbackInterface);
-  } else if (action == "long") {
-    size = FixedReply(request, 1500, msg::kServerInterface);
-  } else if (action == "zero") {
-    size = FixedReply(request, msg::kSlotSize, msg::kServerInterface);
-  } else {
-    size = NormalReply(request, seq);
+    if (!SendCallback(pipe, message, sizeof message)) return false;
+    if (n == fatal) Crash();
   }
-  return os::PipeWrite(pipe, g_reply, size) == os::kErrorSuccess;
+  return true;
+}
+
+// An "Invoke" text as a command; returns the reply length, 0 to end.
+uint32_t Verb(HANDLE pipe, const char* request, int seq) {
+  char verb[32] = {0}, a[64] = {0}, b[64] = {0}, c[64] = {0}, d[64] = {0};
+  sscanf(request + msg::kPayloadOffset, "%31s %63s %63s %63s %63s", verb, a, b, c, d);
+  const std::string command = verb;
+  if (command == "callbacks") {
+    const bool pending = strcmp(d, "pending") == 0;
+    if (!SendCallbacks(pipe, static_cast<uint32_t>(strtoul(a, nullptr, 0)), atoi(b), atoi(c), pending))
+      return 0;
+    BeginReply(request);
+    return TextReply("ok callbacks");
+  }
+  if (command == "doc" || command == "doc-die") {
+    char text[msg::kSlotSize - msg::kPayloadOffset];
+    qarn::server::PerformDocumentCall(a, b, text, sizeof text);
+    if (command == "doc-die") Crash();
+    BeginReply(request);
+    return TextReply(text);
+  }
+  if (command == "hold-die") {
+    c_QARNPlus_Legpack package(a, b);
+    if (package.Local() != nullptr) memset(package.Local(), static_cast<int>(strtol(c, nullptr, 0)), atoi(d));
+    Crash();
+  }
+  return NormalReply(request, seq);
+}
+
+// Performs `action` on one request; returns the reply length, 0 to end.
+uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int seq) {
+  if (action == "exit") return 0;
+  if (action == "die") Crash();
+  if (action == "verb") return Verb(pipe, request, seq);
+  if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
+    for (int k = 1; k <= atoi(action.c_str() + 2); ++k) {
+      const std::string method = "Probe" + std::to_string(k);
+      if (!SendProbe(pipe, method.c_str(), static_cast<uint32_t>(msg::kHeaderSize + 10 * k))) return 0;
+    }
+  } else if (action == "unknowncb" && !SendProbe(pipe, "NoSuchCallback", 300)) {
+    return 0;
+  }
+  const struct {
+    const char* action;
+    uint32_t size;
+    const char* interface_name;
+  } fixed[] = {{"short", 100, msg::kServerInterface},
+               {"shortcb", 100, msg::kCallbackInterface},
+               {"long", 1500, msg::kServerInterface},
+               {"zero", msg::kSlotSize, msg::kServerInterface}};
+  for (const auto& reply : fixed) {
+    if (action != reply.action) continue;
+    BeginReply(request, reply.interface_name);
+    return reply.size;
+  }
+  return NormalReply(request, seq);
 }
 
 void Serve(HANDLE pipe) {
   const std::vector<std::string> script = Split(Env("QARN_PEER_SCRIPT", "reply"));
-  for (int seq = 1;; ++seq) {
+  for (size_t seq = 1;; ++seq) {
     uint32_t length = 0;
-    if (os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) return;
+    if (os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) break;
     memset(g_buffer + length, 0, 1024);
     Record(kRequestKind, g_buffer, length);
-    const std::string& action =
-        script[static_cast<size_t>(seq - 1) < script.size() ? seq - 1 : script.size() - 1];
-    std::string request(g_buffer, msg::kHeaderSize);
-    if (!Act(pipe, action, request.data(), seq)) return;
-    if (msg::MethodIs(request.data(), "Shutdown")) return;
+    const std::string& action = script[std::min(seq, script.size()) - 1];
+    if (action == "close") {
+      os::PipeClose(pipe);
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      return;
+    }
+    const std::string request(g_buffer, msg::kSlotSize);
+    const uint32_t size = Act(pipe, action, request.data(), static_cast<int>(seq));
+    if (size == 0 || os::PipeWrite(pipe, g_reply, size) != os::kErrorSuccess) break;
+    if (msg::MethodIs(request.data(), "Shutdown")) break;
   }
+  os::PipeClose(pipe);
+}
+
+int ListenAndServe(const char* event_name, bool await_foreign) {
+  HANDLE listener = nullptr;
+  if (os::PipeListen(os::CurrentProcessId(), &listener) != os::kErrorSuccess) return 1;
+  if (await_foreign) {
+    std::ofstream(g_folder + "/listening") << "1\n";
+    WaitForFile("intruded", true);
+  }
+  HANDLE pipe = nullptr;
+  if (os::EventSignal(event_name) == os::kErrorSuccess &&
+      os::PipeAccept(listener, &pipe) == os::kErrorSuccess) {
+    Serve(pipe);
+  }
+  os::PipeListenerClose(listener);
+  return 0;
 }
 
 }  // namespace
@@ -186,23 +311,24 @@ void Serve(HANDLE pipe) {
 int main(int argc, char** argv) {
   if (argc != 7) return 2;
   g_folder = argv[3];
+  const char* event_name = argv[6];
   RecordStart(argc, argv);
   const std::string start = Env("QARN_PEER_START", "normal");
   if (start == "nosignal") {
-    Linger();
+    std::this_thread::sleep_for(std::chrono::milliseconds(atoi(Env("QARN_PEER_LINGER_MS", "300"))));
     return 0;
   }
-  HANDLE listener = nullptr;
-  if (os::PipeListen(os::CurrentProcessId(), &listener) != os::kErrorSuccess) return 1;
-  if (os::EventSignal(argv[6]) != os::kErrorSuccess) {
-    os::PipeListenerClose(listener);
-    return 1;
+  if (start == "crash-before-signal") Crash();
+  if (start == "exit-after-signal" || start == "crash-after-signal") {
+    os::EventSignal(event_name);
+    if (start == "crash-after-signal") Crash();
+    return 0;
   }
-  HANDLE pipe = nullptr;
-  if (os::PipeAccept(listener, &pipe) == os::kErrorSuccess) {
-    Serve(pipe);
-    os::PipeClose(pipe);
+  if ((start == "await-squatter" || start == "squatted-nopipe") && !WaitForFile("squatted")) return 1;
+  if (start == "squatted-nopipe") {
+    os::EventSignal(event_name);
+    WaitForFile("done");
+    return 0;
   }
-  os::PipeListenerClose(listener);
-  return 0;
+  return ListenAndServe(event_name, start == "await-foreign");
 }
