@@ -4,9 +4,9 @@
 # difference in output or exit status: the help texts, the demo, the driver
 # commands, a document call for every API code and the USB printer record.
 #
-#   scripts/compare-platforms.sh [LINUX_QARN [WINDOWS_QARN_EXE]]
-#     defaults: build/linux-i386/tools/qarn, build/win32-i686/tools/qarn.exe
-#               (both built first when no programs are given)
+#   scripts/compare-platforms.sh [LINUX_QARN WINDOWS_QARN_EXE]
+#     without arguments: build/linux-i386/tools/qarn and
+#     build/win32-i686/tools/qarn.exe, built first, and the tour programs too
 #
 # Only what names a place or an address in this run is masked, in both
 # outputs alike:
@@ -20,11 +20,15 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+if [ $# -ne 0 ] && [ $# -ne 2 ]; then
+  sed -n '7,9p' "$0" >&2
+  exit 2
+fi
 if [ $# -eq 0 ]; then
   cmake --preset linux-i386 >/dev/null
-  cmake --build --preset linux-i386 --target qarn >/dev/null
+  cmake --build --preset linux-i386 --target qarn tour >/dev/null
   cmake --preset win32-i686 >/dev/null
-  cmake --build --preset win32-i686 --target qarn >/dev/null
+  cmake --build --preset win32-i686 --target qarn tour >/dev/null
 fi
 linux_qarn=${1:-build/linux-i386/tools/qarn}
 windows_qarn=${2:-build/win32-i686/tools/qarn.exe}
@@ -83,19 +87,34 @@ run() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 differences=0
-for line in "${cases[@]}"; do
-  read -r expected args <<<"$line"
-  read -r -a argv <<<"$args"
-  run "$work/linux" timeout 60 "$linux_qarn" "${argv[@]}"
-  run "$work/windows" timeout 60 bash scripts/wine32.sh "$windows_qarn" "${argv[@]}"
-  if ! diff -u --label "linux: qarn $args" --label "windows: qarn.exe $args" "$work/linux" "$work/windows"; then
+# compare EXPECTED_STATUS LINUX_PROGRAM WINDOWS_PROGRAM [ARGS...]
+compare() {
+  local expected=$1 linux_program=$2 windows_program=$3
+  shift 3
+  local what="$(basename "$linux_program") $*"
+  run "$work/linux" timeout 60 "$linux_program" "$@"
+  run "$work/windows" timeout 60 bash scripts/wine32.sh "$windows_program" "$@"
+  if ! diff -u --label "linux: $what" --label "windows: $what" "$work/linux" "$work/windows"; then
     differences=$((differences + 1))
   elif [ "$(tail -n 1 "$work/linux")" != "--- exit $expected" ]; then
     # Both builds failing alike is no agreement worth having.
-    echo "compare-platforms: qarn $args: $(tail -n 1 "$work/linux"), expected $expected" >&2
+    echo "compare-platforms: $what: $(tail -n 1 "$work/linux"), expected $expected" >&2
     differences=$((differences + 1))
   fi
+}
+
+# The first Wine start may make the prefix and say so on stderr.
+bash scripts/wine32.sh "$windows_qarn" version >/dev/null 2>&1 || true
+compared=${#cases[@]}
+for line in "${cases[@]}"; do
+  read -r expected args <<<"$line"
+  read -r -a argv <<<"$args"
+  compare "$expected" "$linux_qarn" "$windows_qarn" "${argv[@]}"
 done
-echo "compare-platforms: ${#cases[@]} commands ($(wc -w <<<"$codes") API codes and the USB printer" \
+if [ $# -eq 0 ]; then  # the README's tour program, built beside the defaults
+  compare 0 build/linux-i386/examples/tour build/win32-i686/examples/tour.exe
+  compared=$((compared + 1))
+fi
+echo "compare-platforms: $compared runs ($(wc -w <<<"$codes") API codes and the USB printer" \
   "among them), $differences with differences"
 [ "$differences" -eq 0 ]
