@@ -43,16 +43,7 @@ configure_file(cmake/qarnplus.pc.in ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.pc @ONL
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.pc DESTINATION lib/pkgconfig)
 
 # Windows: the MinGW runtime DLLs the programs load, from the compiler that
-# built them, go beside the programs.
+# built them (cmake/mingw_runtime.cmake), go beside the programs.
 if(WIN32)
-  foreach(dll libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(IS_ABSOLUTE "${path}" AND EXISTS "${path}")
-      file(REAL_PATH "${path}" path)
-      install(FILES "${path}" DESTINATION ${CMAKE_INSTALL_BINDIR})
-    else()
-      message(WARNING "The MinGW runtime ${dll} was not found; the installed programs may not start")
-    endif()
-  endforeach()
+  install(FILES ${QARN_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
