@@ -5,12 +5,10 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "connection/message.h"
@@ -72,12 +70,6 @@ class ServerFolder {
     return messages;
   }
 
-  size_t CountRequests(const char* method) const {
-    size_t count = 0;
-    for (const PeerMessage& m : Received()) count += m.IsRequest(method) ? 1 : 0;
-    return count;
-  }
-
   std::vector<std::string> PeerArgv() const {
     std::ifstream file(path_ / "peer.argv");
     std::vector<std::string> lines;
@@ -105,26 +97,5 @@ class PeerScript {
   PeerScript(const PeerScript&) = delete;
   PeerScript& operator=(const PeerScript&) = delete;
 };
-
-// Waits (bounded) until the process has ended; true when it has.
-inline bool WaitForExit(HANDLE process, int limit_ms = 10000) {
-  for (int waited = 0; waited < limit_ms; waited += 10) {
-    if (os::ProcessHasExited(process)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return os::ProcessHasExited(process);
-}
-
-// The objects of this process's namespace in /dev/shm (blocks, start events).
-inline std::vector<std::string> SharedObjects() {
-  std::vector<std::string> names;
-  const std::string marker = std::string("qarn.") + os::ObjectNamespace() + ".";
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-    const std::string name = entry.path().filename().string();
-    if (name.find(marker) != std::string::npos) names.push_back(name);
-  }
-  return names;
-}
 
 }  // namespace qarn::test
