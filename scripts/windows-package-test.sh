@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the win32-i686 build to a fresh prefix, moves the prefix, and uses
+# it under 32-bit Wine as a Windows user would, with nothing copied into it:
+#   - bin/qarn.exe demo: programs, DLL and MinGW runtime must all be in bin/;
+#   - the tour in examples/consumer/, built with the MinGW compilers through
+#     the CMake package;
+#   - tests/windows/c_client.c, built by the C compiler against the C headers
+#     and the import library;
+#   - tests/windows/throw_client.cpp: faults in the program and a system code
+#     thrown by a DLL constructor must reach the program's own handlers.
+# The programs built here run with the package's bin/ on the DLL search path,
+# as a Windows user would put it on PATH.
+# Usage: scripts/windows-package-test.sh [BUILD_DIR]   (default build/win32-i686, already built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/win32-i686}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "windows-package-test: $*" >&2; exit 1; }
+wine32() { bash scripts/wine32.sh "$@" </dev/null 2>&1 | tr -d '\r'; }
+
+cmake --install "$build" --prefix "$work/installed" >/dev/null
+mv "$work/installed" "$work/prefix"
+prefix=$work/prefix
+
+out=$(wine32 "$prefix/bin/qarn.exe" demo) || fail "installed qarn.exe demo failed: $out"
+grep -q "^freeing the session$" <<<"$out" || fail "installed qarn.exe demo stopped early: $out"
+echo "windows-package-test: installed qarn.exe demo: ok"
+
+WINEPATH="Z:$(tr / '\\' <<<"$prefix/bin")"
+export WINEPATH
+server_dir="Z:$(tr / '\\' <<<"$prefix/bin")"
+
+cmake -S examples/consumer -B "$work/consumer" --toolchain "$PWD/cmake/win32-i686.cmake" \
+  -DCMAKE_PREFIX_PATH="$prefix" >"$work/log" 2>&1 || { cat "$work/log"; fail "consumer: configure failed"; }
+cmake --build "$work/consumer" >"$work/log" 2>&1 || { cat "$work/log"; fail "consumer: build failed"; }
+out=$(wine32 "$work/consumer/tour.exe") || fail "consumer tour.exe failed: $out"
+grep -q "the server's message: \"[^\"]" <<<"$out" || fail "consumer tour.exe: $out"
+echo "windows-package-test: MinGW consumer through the CMake package: ok"
+
+i686-w64-mingw32-gcc -std=c99 -Wall -Werror -o "$work/c_client.exe" tests/windows/c_client.c \
+  -I"$prefix/include" "$prefix/lib/libqarnplus.dll.a" || fail "C client: build failed"
+out=$(wine32 "$work/c_client.exe" "$server_dir") || fail "C client failed: $out"
+grep -q '^version [1-9]' <<<"$out" && grep -q 'val="from C" name="echo"' <<<"$out" || fail "C client: $out"
+echo "windows-package-test: C client: ok"
+
+i686-w64-mingw32-g++ -std=c++17 -O2 -fnon-call-exceptions -o "$work/throw_client.exe" \
+  tests/windows/throw_client.cpp -I"$prefix/include" "$prefix/lib/libqarnplus.dll.a" \
+  || fail "throw client: build failed"
+text() { sed -n "s/^QARN_FAULT_TEXT([0-9]*, 0x$1, \"\(.*\)\")$/\1/Ip" errors/fault_texts.inc; }
+expected="read: c0000005 $(text c0000005)
+write: c0000005 $(text c0000005)
+divide: c0000094 $(text c0000094)
+open: system code 2"
+out=$(wine32 "$work/throw_client.exe") || fail "throw client failed: $out"
+diff <(echo "$expected") <(echo "$out") || fail "throw client: not every exception reached the program"
+echo "windows-package-test: exceptions from the DLL caught in the program: ok"
