@@ -46,4 +46,5 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.pc DESTINATION lib/pkgconfig)
 # built them (cmake/mingw_runtime.cmake), go beside the programs.
 if(WIN32)
   install(FILES ${QARN_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.def DESTINATION lib)
 endif()

@@ -5,7 +5,8 @@
 #   - the tour in examples/consumer/, built with the MinGW compilers through
 #     the CMake package;
 #   - tests/windows/c_client.c, built by the C compiler against the C headers
-#     and the import library;
+#     and an import library made from lib/qarnplus.def, as another toolchain
+#     would make its own;
 #   - tests/windows/throw_client.cpp: faults in the program and a system code
 #     thrown by a DLL constructor must reach the program's own handlers.
 # The programs built here run with the package's bin/ on the DLL search path,
@@ -38,11 +39,13 @@ out=$(wine32 "$work/consumer/tour.exe") || fail "consumer tour.exe failed: $out"
 grep -q "the server's message: \"[^\"]" <<<"$out" || fail "consumer tour.exe: $out"
 echo "windows-package-test: MinGW consumer through the CMake package: ok"
 
+i686-w64-mingw32-dlltool -d "$prefix/lib/qarnplus.def" -D qarnplus.dll -l "$work/from-def.a" \
+  || fail "no import library from qarnplus.def"
 i686-w64-mingw32-gcc -std=c99 -Wall -Werror -o "$work/c_client.exe" tests/windows/c_client.c \
-  -I"$prefix/include" "$prefix/lib/libqarnplus.dll.a" || fail "C client: build failed"
+  -I"$prefix/include" "$work/from-def.a" || fail "C client: build failed"
 out=$(wine32 "$work/c_client.exe" "$server_dir") || fail "C client failed: $out"
 grep -q '^version [1-9]' <<<"$out" && grep -q 'val="from C" name="echo"' <<<"$out" || fail "C client: $out"
-echo "windows-package-test: C client: ok"
+echo "windows-package-test: C client through an import library made from qarnplus.def: ok"
 
 i686-w64-mingw32-g++ -std=c++17 -O2 -fnon-call-exceptions -o "$work/throw_client.exe" \
   tests/windows/throw_client.cpp -I"$prefix/include" "$prefix/lib/libqarnplus.dll.a" \
