@@ -91,7 +91,8 @@ differences=0
 compare() {
   local expected=$1 linux_program=$2 windows_program=$3
   shift 3
-  local what="$(basename "$linux_program") $*"
+  local what
+  what="$(basename "$linux_program") $*"
   run "$work/linux" timeout 60 "$linux_program" "$@"
   run "$work/windows" timeout 60 bash scripts/wine32.sh "$windows_program" "$@"
   if ! diff -u --label "linux: $what" --label "windows: $what" "$work/linux" "$work/windows"; then

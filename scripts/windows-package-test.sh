@@ -28,9 +28,8 @@ out=$(wine32 "$prefix/bin/qarn.exe" demo) || fail "installed qarn.exe demo faile
 grep -q "^freeing the session$" <<<"$out" || fail "installed qarn.exe demo stopped early: $out"
 echo "windows-package-test: installed qarn.exe demo: ok"
 
-WINEPATH="Z:$(tr / '\\' <<<"$prefix/bin")"
-export WINEPATH
-server_dir="Z:$(tr / '\\' <<<"$prefix/bin")"
+bin_dir="Z:${prefix//\//\\}\\bin"   # the package's bin/ as Wine names it
+export WINEPATH=$bin_dir
 
 cmake -S examples/consumer -B "$work/consumer" --toolchain "$PWD/cmake/win32-i686.cmake" \
   -DCMAKE_PREFIX_PATH="$prefix" >"$work/log" 2>&1 || { cat "$work/log"; fail "consumer: configure failed"; }
@@ -43,8 +42,10 @@ i686-w64-mingw32-dlltool -d "$prefix/lib/qarnplus.def" -D qarnplus.dll -l "$work
   || fail "no import library from qarnplus.def"
 i686-w64-mingw32-gcc -std=c99 -Wall -Werror -o "$work/c_client.exe" tests/windows/c_client.c \
   -I"$prefix/include" "$work/from-def.a" || fail "C client: build failed"
-out=$(wine32 "$work/c_client.exe" "$server_dir") || fail "C client failed: $out"
-grep -q '^version [1-9]' <<<"$out" && grep -q 'val="from C" name="echo"' <<<"$out" || fail "C client: $out"
+out=$(wine32 "$work/c_client.exe" "$bin_dir") || fail "C client failed: $out"
+if ! grep -q '^version [1-9]' <<<"$out" || ! grep -q 'val="from C" name="echo"' <<<"$out"; then
+  fail "C client: $out"
+fi
 echo "windows-package-test: C client through an import library made from qarnplus.def: ok"
 
 i686-w64-mingw32-g++ -std=c++17 -O2 -fnon-call-exceptions -o "$work/throw_client.exe" \
