@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/platform.h"
 #include "qarnplus/server.h"
 #include "tools/command.h"
 
@@ -14,11 +15,16 @@ Session::Session(const Options& options)
   for (char c : options.suffix) {
     if (c >= '0' && c <= '9') digits += c;
   }
-  const std::filesystem::path server = std::filesystem::path(options.server_dir) / ("qarn_svr" + digits);
+  // The executable the library tried, by its rule (qarn_svr<digits>.exe on
+  // Windows), so that an existing server is not reported missing.
+  std::string folder = options.server_dir;
+  if (!folder.empty() && folder.back() == os::kPathSeparator) folder.pop_back();
+  char server[MAX_PATH] = "";
+  os::FormatServerExecutable(server, sizeof server, folder.c_str(), digits.c_str());
   if (!std::filesystem::exists(server)) {
-    fprintf(stderr, "qarn: no server at %s (use --server-dir and --suffix)\n", server.string().c_str());
+    fprintf(stderr, "qarn: no server at %s (use --server-dir and --suffix)\n", server);
   } else {
-    fprintf(stderr, "qarn: the server %s did not start or could not be reached\n", server.string().c_str());
+    fprintf(stderr, "qarn: the server %s did not start or could not be reached\n", server);
   }
 }
 
