@@ -14,6 +14,8 @@
 #   - a record's block name in "> call N CODE", "> usb N" -> <block>
 #     (the decimal value of the client's pointer to the record)
 #   - the function address in "> callback KIND N ..."    -> <address>
+#   - the server executable a failed start names          -> <server>
+#     (qarn_svr<digits> or folder\qarn_svr<digits>.exe, by platform)
 # and the carriage return that the Windows C runtime writes before each
 # newline in text mode is removed.
 set -euo pipefail
@@ -35,6 +37,13 @@ windows_qarn=${2:-build/win32-i686/tools/qarn.exe}
 for program in "$linux_qarn" "$windows_qarn"; do
   [ -f "$program" ] || { echo "compare-platforms: $program not found" >&2; exit 1; }
 done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# @BROKEN@ in a case: a folder whose server is there (under the platform's
+# own name) but is no program.
+mkdir "$work/broken-linux" "$work/broken-windows"
+touch "$work/broken-linux/qarn_svr" "$work/broken-windows/qarn_svr.exe"
 
 # One case per line: the exit status the Linux build must give, then qarn's
 # arguments. "call CODE" for every API code is appended from the Linux
@@ -62,6 +71,8 @@ cases=(
   "0 call 8 null@2"
   "1 call 1006 len@18=0"
   "2 call 999999"
+  "1 --suffix 7 version"
+  "1 --server-dir @BROKEN@ version"
 )
 codes=$("$linux_qarn" call --help | sed -n '/^  API codes:/,$p' | grep -oE '(^| )[0-9]+ SAP' | grep -oE '[0-9]+')
 [ "$(wc -l <<<"$codes")" -ge 50 ] || { echo "compare-platforms: API code list not found" >&2; exit 1; }
@@ -72,7 +83,8 @@ mask() {
     -e 's/^(starting the server from ).*/\1<folder>/' \
     -e 's/^(> call )-?[0-9]+ /\1<block> /' \
     -e 's/^(> usb )-?[0-9]+$/\1<block>/' \
-    -e 's/^(> callback [a-z]+ )[0-9]+ /\1<address> /'
+    -e 's/^(> callback [a-z]+ )[0-9]+ /\1<address> /' \
+    -e 's/^(qarn: no server at |qarn: the server )[^ ]+ /\1<server> /'
 }
 
 # run OUTPUT_FILE PROGRAM [ARGS...]: stdout, then stderr, then the exit status.
@@ -84,8 +96,6 @@ run() {
   rm -f "$out.stdout" "$out.stderr"
 }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 differences=0
 # compare EXPECTED_STATUS LINUX_PROGRAM WINDOWS_PROGRAM [ARGS...]
 compare() {
@@ -93,8 +103,8 @@ compare() {
   shift 3
   local what
   what="$(basename "$linux_program") $*"
-  run "$work/linux" timeout 60 "$linux_program" "$@"
-  run "$work/windows" timeout 60 bash scripts/wine32.sh "$windows_program" "$@"
+  run "$work/linux" timeout 60 "$linux_program" "${@//@BROKEN@/$work/broken-linux}"
+  run "$work/windows" timeout 60 bash scripts/wine32.sh "$windows_program" "${@//@BROKEN@/$work/broken-windows}"
   if ! diff -u --label "linux: $what" --label "windows: $what" "$work/linux" "$work/windows"; then
     differences=$((differences + 1))
   elif [ "$(tail -n 1 "$work/linux")" != "--- exit $expected" ]; then
