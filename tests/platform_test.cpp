@@ -151,6 +151,30 @@ TEST(Platform, MappingNameLivesUntilItsLastCreatingHandle) {
   EXPECT_EQ(os::MappingOpen(UniqueName("absent").c_str(), &none), os::kErrorFileNotFound);
 }
 
+// An object under one of our names that is open to group or others, or
+// owned by someone else, is neither attached nor opened.
+TEST(Platform, MappingOthersCouldUseIsRefused) {
+  const struct {
+    mode_t mode;
+    uid_t owner;  // 0: ours
+  } cases[] = {{0640, 0}, {0604, 0}, {0660, 0}, {0602, 0}, {0600, 65534}};
+  for (const auto& c : cases) {
+    const std::string name = UniqueName("planted");
+    const std::string full_name = "/qarn." + std::string(os::ObjectNamespace()) + "." + name;
+    const int fd = shm_open(full_name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 64), 0);
+    ASSERT_EQ(fchmod(fd, c.mode), 0);
+    if (c.owner == 0 || fchown(fd, c.owner, static_cast<gid_t>(-1)) == 0) {  // only root can give it away
+      HANDLE mapping = nullptr;
+      EXPECT_EQ(os::MappingCreate(name.c_str(), 64, &mapping), os::kErrorAccessDenied) << std::oct << c.mode;
+      EXPECT_EQ(os::MappingOpen(name.c_str(), &mapping), os::kErrorAccessDenied) << std::oct << c.mode;
+    }
+    close(fd);
+    shm_unlink(full_name.c_str());
+  }
+}
+
 // More names than any table of creating handles has slots, so names share
 // them; each name must still go exactly with its own last creating handle.
 TEST(Platform, ManyMappingNamesEachGoWithTheirOwnHandles) {

@@ -14,20 +14,13 @@
 //       descriptor opened before, since the socket folder is closed to that
 //       user), sends a GetVersion request, writes "1" into <folder>/intruded
 //       and reads; prints "foreign connect <errno> read <code> length <n>"
-//   intruder block <ns> <block name> <octal mode> <owner uid or -1>
-//       creates the block object "/qarn.<ns>.<block name>" first; prints "created" or "errno <e>"
-//   intruder events <ns> <count>
-//       creates the start-event semaphores of the next <count> tick values;
-//       prints "events <first> <last>"
 // Every wait is bounded; an alarm ends the process after a minute at most.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <semaphore.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -159,32 +152,6 @@ int Foreign(const std::filesystem::path& folder, const char* uid_text) {
   return 0;
 }
 
-int Block(const char* ns, const char* block_name, const char* mode_text, const char* owner_text) {
-  const std::string name = std::string("/qarn.") + ns + "." + block_name;
-  const mode_t mode = static_cast<mode_t>(strtoul(mode_text, nullptr, 8));
-  const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
-  const int owner = atoi(owner_text);
-  if (fd < 0 || fchmod(fd, mode) != 0 || ftruncate(fd, 4096) != 0 ||
-      (owner >= 0 && fchown(fd, static_cast<uid_t>(owner), static_cast<gid_t>(-1)) != 0)) {
-    printf("errno %d\n", errno);
-    return 1;
-  }
-  close(fd);
-  printf("created\n");
-  return 0;
-}
-
-int Events(const char* ns, unsigned count) {
-  const uint32_t first = os::TickCount();
-  for (uint32_t tick = first; tick != first + count; ++tick) {
-    const std::string name = std::string("/qarn.") + ns + ".ev." + std::to_string(tick);
-    sem_t* semaphore = sem_open(name.c_str(), O_CREAT, 0600, 0);
-    if (semaphore != SEM_FAILED) sem_close(semaphore);
-  }
-  printf("events %u %u\n", static_cast<unsigned>(first), static_cast<unsigned>(first + count - 1));
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,8 +162,6 @@ int main(int argc, char** argv) {
   if (verb == "connect" && argc == 4)
     result = Connect(static_cast<unsigned>(strtoul(argv[2], nullptr, 10)), argv[3]);
   if (verb == "foreign" && argc == 4) result = Foreign(argv[2], argv[3]);
-  if (verb == "block" && argc == 6) result = Block(argv[2], argv[3], argv[4], argv[5]);
-  if (verb == "events" && argc == 4) result = Events(argv[2], static_cast<unsigned>(atoi(argv[3])));
   fflush(stdout);
   return result;
 }
