@@ -9,7 +9,9 @@
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -198,7 +200,16 @@ TEST(Platform, ManyMappingNamesEachGoWithTheirOwnHandles) {
 // A pid no process can have (above any pid_max), different for every test process.
 const uint32_t kImpossiblePid = 0x7F000000u + os::CurrentProcessId();
 
+// A listener takes its name over from a socket already there (a squatter,
+// who then never hears of the client); messages keep their bounds.
 TEST(Platform, PipeKeepsMessagesWholeAndReportsMoreDataAndBrokenPipe) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  os::PipeName(os::CurrentProcessId(), address.sun_path, sizeof address.sun_path);
+  mkdir(fs::path(address.sun_path).parent_path().c_str(), 0700);
+  const int squatter = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
+  ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(squatter, 4), 0);
   HANDLE listener = nullptr;
   ASSERT_EQ(os::PipeListen(os::CurrentProcessId(), &listener), os::kErrorSuccess);
   std::thread echo([listener] {
@@ -237,6 +248,8 @@ TEST(Platform, PipeKeepsMessagesWholeAndReportsMoreDataAndBrokenPipe) {
   EXPECT_EQ(os::PipeWrite(pipe, "x", 1), os::kErrorBrokenPipe);
   os::PipeClose(pipe);
   os::PipeListenerClose(listener);
+  EXPECT_LT(accept(squatter, nullptr, nullptr), 0);
+  close(squatter);
 }
 
 TEST(Platform, PipeOfAnotherPidIsRefusedAndAFullBacklogIsBusy) {

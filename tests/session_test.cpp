@@ -132,6 +132,9 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   const std::string pid_b = StatusValue(b, "pid");
   ASSERT_FALSE(pid_a.empty());
   EXPECT_NE(pid_a, pid_b);
+  // A server serves its first client only: another connection is refused at once.
+  HANDLE intruder = nullptr;
+  EXPECT_EQ(qarn::os::kErrorFileNotFound, qarn::os::PipeOpen(std::stoul(pid_a), &intruder));
   EXPECT_GT(f_QARNSVR_GetVersion(first), 0);
   f_QARNSVR_FreeLibrary(first);
   EXPECT_EQ(-1, f_QARNSVR_GetVersion(first));

@@ -13,9 +13,6 @@
 //   crash-before-signal  killed by SIGKILL at once
 //   exit-after-signal    signal, then exit without offering the pipe
 //   crash-after-signal   signal, then SIGKILL
-//   await-squatter       wait for <folder>/squatted, then listen, signal, serve
-//   squatted-nopipe      wait for <folder>/squatted, signal, never listen;
-//                        exit once <folder>/done appears
 //   await-foreign        listen, create <folder>/listening, wait until
 //                        <folder>/intruded is not empty, then signal, serve
 // Every wait on a file is bounded (20 s); the peer never outlives a test.
@@ -120,13 +117,12 @@ void RecordStart(int argc, char** argv) {
   file << "SIGPIPE " << (pipe_action.sa_handler == SIG_DFL ? "default" : "changed") << '\n';
 }
 
-bool WaitForFile(const char* name, bool with_content = false) {
-  const std::filesystem::path path = std::filesystem::path(g_folder) / name;
+// Waits (bounded) until <folder>/<name> has content.
+bool WaitForFile(const char* name) {
   std::error_code ignored;
   for (int waited = 0; waited < 20000; waited += 10) {
-    if (std::filesystem::exists(path) && (!with_content || std::filesystem::file_size(path, ignored) > 0)) {
-      return true;
-    }
+    const auto size = std::filesystem::file_size(std::filesystem::path(g_folder) / name, ignored);
+    if (!ignored && size > 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -295,7 +291,7 @@ int ListenAndServe(const char* event_name, bool await_foreign) {
   if (os::PipeListen(os::CurrentProcessId(), &listener) != os::kErrorSuccess) return 1;
   if (await_foreign) {
     std::ofstream(g_folder + "/listening") << "1\n";
-    WaitForFile("intruded", true);
+    WaitForFile("intruded");
   }
   HANDLE pipe = nullptr;
   if (os::EventSignal(event_name) == os::kErrorSuccess &&
@@ -322,12 +318,6 @@ int main(int argc, char** argv) {
   if (start == "exit-after-signal" || start == "crash-after-signal") {
     os::EventSignal(event_name);
     if (start == "crash-after-signal") Crash();
-    return 0;
-  }
-  if ((start == "await-squatter" || start == "squatted-nopipe") && !WaitForFile("squatted")) return 1;
-  if (start == "squatted-nopipe") {
-    os::EventSignal(event_name);
-    WaitForFile("done");
     return 0;
   }
   return ListenAndServe(event_name, start == "await-foreign");
