@@ -412,37 +412,4 @@ TEST_F(FaultInjection, SocketFolderThatIsNotPrivateIsRefused) {
   fs::remove_all(folder);
 }
 
-// With a umask that would open everything, the socket folder is still made
-// 0700 and the start event and every block 0600, all owned by us.
-TEST_F(FaultInjection, ObjectsArePrivateWhateverTheUmask) {
-  const mode_t old_umask = umask(0);
-  void* session = Load("normal");
-  umask(old_umask);
-  ASSERT_NE(nullptr, session);
-  EXPECT_EQ(0700u, ModeOf(runtime_.SocketFolder()));
-  unsigned event_mode = 0, event_owner = 1;
-  std::ifstream(folder_.path() + "/event.mode") >> std::oct >> event_mode >> std::dec >> event_owner;
-  EXPECT_EQ(0600u, event_mode);
-  EXPECT_EQ(geteuid(), event_owner);
-
-  umask(0);
-  char message[40] = {0};
-  char text[] = "t";
-  SAPGetErrMes1 record{3, message, sizeof message, text};
-  {
-    c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 8);
-    umask(old_umask);
-    const std::vector<std::string> objects = OwnSharedObjects();
-    EXPECT_EQ(3u, objects.size());
-    for (const std::string& object : objects) {
-      struct stat status {};
-      ASSERT_EQ(0, stat(("/dev/shm/" + object).c_str(), &status));
-      EXPECT_EQ(0600u, status.st_mode & 07777) << object;
-      EXPECT_EQ(geteuid(), status.st_uid) << object;
-    }
-  }
-  f_QARNSVR_FreeLibrary(session);
-  EXPECT_TRUE(hardening::ProcessGone(hardening::ServerPid(folder_.path())));
-}
-
 }  // namespace

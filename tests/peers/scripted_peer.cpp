@@ -2,8 +2,7 @@
 // protocol's edge cases and failures on purpose. Started by the library
 // like qarn_svr:
 //   scripted_peer -l <option> <server folder> <suffix> <application folder> <event>
-// It first writes its pid to <server folder>/server.pid, the octal mode and
-// owner of its start event to <server folder>/event.mode, and its argv, one
+// It first writes its pid to <server folder>/server.pid, and its argv, one
 // element a line, followed by QARN_NS, its blocked signals and its SIGPIPE
 // disposition, to <server folder>/peer.argv.
 //
@@ -46,7 +45,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -99,12 +97,6 @@ void Record(uint32_t kind, const char* bytes, uint32_t length) {
 void RecordStart(int argc, char** argv) {
   std::ofstream(g_folder + "/server.pid.new") << os::CurrentProcessId() << '\n';
   rename((g_folder + "/server.pid.new").c_str(), (g_folder + "/server.pid").c_str());  // never half a number
-  struct stat event {};
-  if (stat(("/dev/shm/sem.qarn." + std::string(os::ObjectNamespace()) + ".ev." + argv[6]).c_str(), &event) ==
-      0) {
-    std::ofstream(g_folder + "/event.mode")
-        << std::oct << (event.st_mode & 07777) << std::dec << ' ' << event.st_uid;
-  }
   std::ofstream file(g_folder + "/peer.argv");
   for (int i = 0; i < argc; ++i) file << argv[i] << '\n';
   file << "QARN_NS=" << Env("QARN_NS", "(unset)") << '\n';
