@@ -37,19 +37,9 @@ std::string UniqueName(const char* stem) {
   return stem + std::to_string(os::CurrentProcessId()) + "_" + std::to_string(++counter);
 }
 
-// Sets (nullptr: removes) an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name), had_(getenv(name) != nullptr) {
-    if (had_) old_ = getenv(name);
-    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { had_ ? setenv(name_.c_str(), old_.c_str(), 1) : unsetenv(name_.c_str()); }
-
- private:
-  std::string name_, old_;
-  bool had_;
-};
+// QARN_NS set (nullptr: unset) for the tests that need it; the tests run
+// without one otherwise.
+void SetNamespace(const char* ns) { ns != nullptr ? setenv("QARN_NS", ns, 1) : unsetenv("QARN_NS"); }
 
 TEST(Platform, ErrnoBecomesTheWindowsCode) {
   const std::pair<int, uint32_t> cases[] = {
@@ -77,11 +67,9 @@ TEST(Platform, ClockPathAndNamespace) {
   EXPECT_EQ(std::string(cut), std::string(path, 5));
   EXPECT_EQ(os::ExecutablePath(cut, 0), os::kErrorInvalidParameter);
 
-  {
-    ScopedEnv set_but_empty("QARN_NS", "");
-    EXPECT_STREQ(os::ObjectNamespace(), "");
-  }
-  ScopedEnv unset("QARN_NS", nullptr);
+  SetNamespace("");
+  EXPECT_STREQ(os::ObjectNamespace(), "") << "a set but empty QARN_NS still names the namespace";
+  SetNamespace(nullptr);
   EXPECT_EQ(os::ObjectNamespace(), std::to_string(os::CurrentProcessId()));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -312,7 +300,7 @@ TEST(Platform, DebugSettingFromTheConfigurationFile) {
   };
   ServerFolder folder;
   const std::string path = folder.path() + "/qarn_svr.conf";
-  ScopedEnv env("QARN_CONFIG", path.c_str());
+  setenv("QARN_CONFIG", path.c_str(), 1);
   for (const auto& c : cases) {
     fs::remove(path);
     if (c.content != nullptr) std::ofstream(path) << c.content;
@@ -320,6 +308,7 @@ TEST(Platform, DebugSettingFromTheConfigurationFile) {
     EXPECT_EQ(os::ReadDebugSetting(&value), c.error) << (c.content ? c.content : "(no file)");
     if (c.error == os::kErrorSuccess) EXPECT_EQ(value, c.value) << c.content;
   }
+  unsetenv("QARN_CONFIG");
 }
 
 // A SIGCHLD handler of the application's own, installed before the library
@@ -352,7 +341,7 @@ TEST(Platform, ServerProcessStartsCleanAndIsReaped) {
   sigaction(SIGPIPE, &ignore, &old_pipe);
   for (const auto& c : cases) {
     ServerFolder folder;
-    ScopedEnv ns("QARN_NS", c.ns);
+    SetNamespace(c.ns);
     qarn::test::PeerScript script("reply", "nosignal", "200");
     const std::string exe = QARN_TEST_BIN_DIR "/scripted_peer";
     const std::string dir = folder.path();
@@ -378,6 +367,7 @@ TEST(Platform, ServerProcessStartsCleanAndIsReaped) {
         "SIGPIPE default"};
     EXPECT_EQ(folder.PeerArgv(), expected);
   }
+  SetNamespace(nullptr);
   sigaction(SIGPIPE, &old_pipe, nullptr);
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
 
