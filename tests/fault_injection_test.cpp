@@ -249,29 +249,6 @@ TEST_F(FaultInjection, ServerDiesDuringADocumentCall) {
   ExpectDeadSessionAndFree(session);
 }
 
-// Killed while it still held the record's blocks open: its bytes come back
-// through the write-back mask (only the 3 version bytes), and the objects
-// go with the application's package all the same.
-TEST_F(FaultInjection, ServerDiesHoldingTheBlocks) {
-  void* session = Load();
-  ASSERT_NE(nullptr, session);
-  SAPGetVersion1 version;
-  memset(&version, 0x21, sizeof version);
-  {
-    c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&version), 1);
-    ExpectServiceOff(session, "hold-die " + NameOf(&version) + " 1 0xA5 7");
-    EXPECT_EQ(std::vector<unsigned char>(sizeof version, 0x21), Bytes(&version, sizeof version))
-        << "results appeared before the package was released";
-  }
-  EXPECT_EQ((std::vector<unsigned char>{0x21, 0x21, 0x21, 0x21, 0xA5, 0xA5, 0xA5}),
-            Bytes(&version, sizeof version));
-  ExpectDeadSessionAndFree(session);
-}
-
-// /dev/shm full. Filling the machine's /dev/shm would harm everyone, so a
-// child process mounts a tiny tmpfs over /dev/shm in a mount namespace of its
-// own, where only it sees it, and makes a package that does not fit. Skipped
-// where mount namespaces are not allowed.
 // Exit 0 when "not enough memory" was thrown and nothing was left behind or
 // changed; 77 without a private mount namespace.
 int PackageInFullShm() {

@@ -35,9 +35,6 @@
 //         after it is sent (pending); replies "ok callbacks" if k > total
 //     doc <record block> <api code>      the document call; replies its text
 //     doc-die <record block> <api code>  the same, killed before replying
-//     hold-die <record block> <api code> <fill byte> <count>
-//         opens the package, fills <count> bytes of the record with the
-//         byte and is killed while still holding its blocks
 //
 // Every message received is appended to <server folder>/peer.record as
 // [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer).
@@ -56,7 +53,6 @@
 
 #include "connection/message.h"
 #include "platform/platform.h"
-#include "qarnplus/legpack.h"
 #include "server/document.h"
 // The document call is the stand-in server's own code.
 #include "server/document.cpp"  // NOLINT(bugprone-suspicious-include)
@@ -219,11 +215,6 @@ uint32_t Verb(HANDLE pipe, const char* request, int seq) {
     if (command == "doc-die") Crash();
     BeginReply(request);
     return TextReply(text);
-  }
-  if (command == "hold-die") {
-    c_QARNPlus_Legpack package(a, b);
-    if (package.Local() != nullptr) memset(package.Local(), static_cast<int>(strtol(c, nullptr, 0)), atoi(d));
-    Crash();
   }
   return NormalReply(request, seq);
 }
