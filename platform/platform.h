@@ -56,9 +56,29 @@ int FormatServerExecutable(char* out, size_t size, const char* folder, const cha
 
 // ---- Namespace of object names (POSIX) ------------------------------------
 
-// QARN_NS from the environment, else the decimal process id. Windows keeps
-// the system's global names and returns "" here.
+// QARN_NS from the environment, else "<pid>-<start>": the decimal process id
+// and the process's start time, so that a process that is given a dead
+// process's id never meets its names. Windows keeps the system's global names
+// and returns "" here.
 const char* ObjectNamespace();
+
+// ---- Objects left by processes that died (POSIX) --------------------------
+
+// Called with the path of each stale object found.
+using StaleObjectVisitor = void (*)(const char* path, void* context);
+
+// Finds this user's blocks and start events whose "<pid>-<start>" namespace
+// names a process that no longer runs, and sockets "pipe.<pid>" in the
+// user's socket folder whose server no longer runs. Unless `dry_run`, removes
+// each; calls `visit` (may be NULL) for each either way and returns how many
+// there were. Names without that form (a namespace the user set) and this
+// process's own namespace are never touched. Nothing to do on Windows, where
+// the system removes named objects with their last handle.
+size_t RemoveStaleObjects(bool dry_run, StaleObjectVisitor visit, void* context);
+
+// RemoveStaleObjects once per process, on the first call; the library calls
+// it before it first creates a block or starts a server.
+void RemoveStaleObjectsOnce();
 
 // ---- Start event ----------------------------------------------------------
 
@@ -124,7 +144,9 @@ void PipeClose(HANDLE pipe);
 
 // Creates the listening pipe named after `own_pid`.
 uint32_t PipeListen(uint32_t own_pid, HANDLE* listener);
-// Waits for the one client; on POSIX a peer of another user is refused.
+// Waits for the one client; on POSIX a peer of another user is refused, and
+// the wait ends with kErrorBrokenPipe once the process that started this one
+// (a server's application) has ended.
 uint32_t PipeAccept(HANDLE listener, HANDLE* pipe);
 // Closes the listener and removes its name.
 void PipeListenerClose(HANDLE listener);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,6 +116,18 @@ inline std::vector<int> ChildProcesses() {
     }
   }
   return children;
+}
+
+// "<pid>-<start time>" of a running process, read from /proc without the
+// library: the command name in parentheses may hold blanks and ')'.
+inline std::string ProcessNamespace(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int number = 3; number <= 22; ++number) fields >> field;
+  return std::to_string(pid) + "-" + field;
 }
 
 // True once no process of that pid exists any more, zombies included.

@@ -70,10 +70,10 @@ TEST(Platform, ClockPathAndNamespace) {
   SetNamespace("");
   EXPECT_STREQ(os::ObjectNamespace(), "") << "a set but empty QARN_NS still names the namespace";
   SetNamespace(nullptr);
-  EXPECT_EQ(os::ObjectNamespace(), std::to_string(os::CurrentProcessId()));
+  EXPECT_EQ(os::ObjectNamespace(), hardening::ProcessNamespace(getpid()));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
-  if (child == 0) _exit(os::ObjectNamespace() == std::to_string(getpid()) ? 0 : 1);
+  if (child == 0) _exit(os::ObjectNamespace() == hardening::ProcessNamespace(getpid()) ? 0 : 1);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child kept its parent's namespace";
@@ -362,7 +362,7 @@ TEST(Platform, ServerProcessStartsCleanAndIsReaped) {
         c.suffix,
         c.app_dir,
         "ev",
-        "QARN_NS=" + (c.ns ? std::string(c.ns) : std::to_string(os::CurrentProcessId())),
+        "QARN_NS=" + (c.ns ? std::string(c.ns) : hardening::ProcessNamespace(getpid())),
         "SigBlk:\t0000000000000000",
         "SIGPIPE default"};
     EXPECT_EQ(folder.PeerArgv(), expected);

@@ -9,6 +9,7 @@
 #include "qarnplus/server.h"
 #include "tools/command.h"
 #include "tools/document_call.h"
+#include "tools/interrupt.h"
 
 namespace qarn::tool {
 namespace {
@@ -71,14 +72,20 @@ int RunBench(const Options& options, const std::vector<std::string>& args) {
       return kExitFailed;
     }
     Clock::time_point start = Clock::now();
-    for (long long i = 0; i < rounds; ++i) f_QARNSVR_GetVersion(h);
+    for (long long i = 0; i < rounds; ++i) {
+      StopIfInterrupted();
+      f_QARNSVR_GetVersion(h);
+    }
     Report("GetVersion round trip", MicrosecondsSince(start), rounds);
 
     f_QARNDRV_Init(h);
     const std::string request = "echo " + std::string(kInvokeTextLength - 5, 'x');
     const char* reply = nullptr;
     start = Clock::now();
-    for (long long i = 0; i < rounds; ++i) f_QARNDRV_Invoke(h, request.c_str(), &reply, nullptr);
+    for (long long i = 0; i < rounds; ++i) {
+      StopIfInterrupted();
+      f_QARNDRV_Invoke(h, request.c_str(), &reply, nullptr);
+    }
     Report("Invoke round trip, 100-byte text", MicrosecondsSince(start), rounds);
 
     CallTarget target;
@@ -88,13 +95,17 @@ int RunBench(const Options& options, const std::vector<std::string>& args) {
       CallOutcome outcome;
       start = Clock::now();
       long long done = 0;
-      while (done < rounds && PerformDocumentCall(h, target, builder, &outcome, &error)) ++done;
+      while (done < rounds && PerformDocumentCall(h, target, builder, &outcome, &error)) {
+        ++done;
+        StopIfInterrupted();
+      }
       if (done > 0) Report("document call, SAPGetErrMes1 (3 blocks)", MicrosecondsSince(start), done);
     }
     f_QARNDRV_Clean(h);
   }
   const Clock::time_point start = Clock::now();
   for (long long i = 0; i < sessions; ++i) {
+    StopIfInterrupted();
     Session session(options);
     if (!session.ok()) return kExitFailed;
   }

@@ -52,6 +52,7 @@ int RunTag(const Options& options, const std::vector<std::string>& args);
 int RunFilter(const Options& options, const std::vector<std::string>& args);
 int RunCall(const Options& options, const std::vector<std::string>& args);
 int RunBench(const Options& options, const std::vector<std::string>& args);
+int RunClean(const Options& options, const std::vector<std::string>& args);
 
 // The API codes `qarn call` takes, with their record types, for its help.
 std::string CallCodeList();

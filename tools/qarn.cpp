@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "tools/command.h"
+#include "tools/interrupt.h"
 
 namespace qarn::tool {
 namespace {
@@ -64,6 +65,14 @@ const std::vector<Command> kCommands = {
      "  the mean time per operation. For the full benchmarks, each beside a raw\n"
      "  baseline measured in the same run, use bench/run.sh.\n",
      0, 4, RunBench},
+    {"clean", "[--dry-run]", "remove blocks, start events and sockets left by killed processes",
+     "  Removes this user's shared blocks and start events whose process has\n"
+     "  ended (their names carry its id and start time), and sockets of servers\n"
+     "  that no longer run, printing each. The library does the same once per\n"
+     "  process before its first block. Names without a process id and start\n"
+     "  time (a QARN_NS you set) are never touched.\n"
+     "  --dry-run      only list them\n",
+     0, 1, RunClean},
 };
 
 void PrintCommandHelp(const Command& command) {
@@ -190,7 +199,7 @@ int main(int argc, char** argv) {
               *command->arguments ? command->arguments : "no arguments", command->name);
       return kExitUsage;
     }
-    return command->run(options, args);
+    return RunInterruptible(*command, options, args);
   }
   fprintf(stderr, "qarn: unknown command \"%s\" (see qarn --help)\n", name.c_str());
   return kExitUsage;

@@ -157,6 +157,7 @@ size_t PageSize() {
 
 uint32_t MappingCreate(const char* block_name, uint32_t size, HANDLE* mapping) {
   if (size == 0 || mapping == nullptr) return kErrorInvalidParameter;
+  RemoveStaleObjectsOnce();
   MappingRecord* record = nullptr;
   if (const uint32_t error = NewRecord(block_name, &record)) return error;
   std::lock_guard<std::mutex> lock(g_created_mutex);

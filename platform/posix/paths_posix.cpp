@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/process_identity.h"
 
 namespace qarn::os {
 
@@ -30,31 +31,22 @@ int FormatServerExecutable(char* out, size_t size, const char* folder, const cha
 
 namespace {
 
-// The process id as decimal text. Every shared block name carries it, so it
-// is made once per process instead of with a system call per name: on first
-// use, and again in the child of every fork (where only the forking thread
-// runs, so nobody reads it meanwhile). Written without stdio because it runs
-// in a fork child handler.
-char g_pid_text[16];
+// "<pid>-<start>": every shared block name carries it, so it is made once per
+// process instead of with system calls per name: on first use, and again in
+// the child of every fork (where only the forking thread runs, so nobody
+// reads it meanwhile).
+char g_namespace[posix::kNamespaceRoom];
 
-void FormatPidText() {
-  char digits[16];
-  size_t count = 0;
-  for (auto pid = static_cast<unsigned>(getpid()); count == 0 || pid != 0; pid /= 10) {
-    digits[count++] = static_cast<char>('0' + pid % 10);
-  }
-  for (size_t i = 0; i < count; ++i) g_pid_text[i] = digits[count - 1 - i];
-  g_pid_text[count] = '\0';
-}
+void FormatNamespace() { posix::FormatOwnNamespace(g_namespace); }
 
-const char* PidText() {
+const char* OwnNamespace() {
   static const bool ready = [] {
-    FormatPidText();
-    pthread_atfork(nullptr, nullptr, FormatPidText);
+    FormatNamespace();
+    pthread_atfork(nullptr, nullptr, FormatNamespace);
     return true;
   }();
   static_cast<void>(ready);
-  return g_pid_text;
+  return g_namespace;
 }
 
 }  // namespace
@@ -64,7 +56,7 @@ const char* PidText() {
 // read on every call, so a change to it takes effect at once.
 const char* ObjectNamespace() {
   if (const char* ns = getenv("QARN_NS")) return ns;
-  return PidText();
+  return OwnNamespace();
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }

@@ -5,8 +5,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -22,16 +22,22 @@ namespace qarn::os {
 namespace {
 
 using posix::FdFromHandle;
+using posix::FormatPipeDirectory;
 using posix::HandleFromFd;
 
 constexpr int kListenBacklog = 4;
 constexpr long kBusyPauseNs = 5 * 1000000;
+// How often a server waiting for its client looks whether its application
+// is still there.
+constexpr int kStarterCheckMs = 50;
 
-int FormatPipeDirectory(char* out, size_t size) {
-  const char* base = getenv("XDG_RUNTIME_DIR");
-  if (base == nullptr || base[0] == '\0') base = "/tmp";
-  return snprintf(out, size, "%s/qarn-%u", base, static_cast<unsigned>(geteuid()));
-}
+// The process that started this one (for a server: its application), taken
+// when the library is loaded and again in the child of each fork. Once it
+// has ended, this process has a new parent.
+pid_t g_starter = getppid();
+const int g_starter_tracked = pthread_atfork(nullptr, nullptr, [] { g_starter = getppid(); });
+
+bool StarterHasEnded() { return getppid() != g_starter; }
 
 // The socket directory, created on first need. One that exists already is
 // used only if it is a real directory of ours that nobody else can enter.
@@ -177,7 +183,8 @@ uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
   uint32_t error = PipeAddress(own_pid, &address);
   if (error == kErrorSuccess) error = EnsurePipeDirectory();
   if (error != kErrorSuccess) return error;
-  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  // Non-blocking, so that the wait for the client can watch the application.
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return ErrorFromErrno(errno);
   // A socket left by an earlier process of the same pid is stale.
   unlink(address.sun_path);
@@ -189,15 +196,22 @@ uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
   return kErrorSuccess;
 }
 
-// A peer of another user is refused and the wait goes on.
+// A peer of another user is refused and the wait goes on. The wait ends with
+// kErrorBrokenPipe once the process that started this one has ended: the
+// client it was started for will never come.
 uint32_t PipeAccept(HANDLE listener, HANDLE* pipe) {
   const int listen_fd = FdFromHandle(listener);
   if (listen_fd < 0 || pipe == nullptr) return kErrorInvalidParameter;
+  static_cast<void>(g_starter_tracked);
   for (;;) {
     const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
-      return ErrorFromErrno(errno);
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return ErrorFromErrno(errno);
+      if (StarterHasEnded()) return kErrorBrokenPipe;
+      pollfd incoming{listen_fd, POLLIN, 0};
+      if (poll(&incoming, 1, kStarterCheckMs) < 0 && errno != EINTR) return ErrorFromErrno(errno);
+      continue;
     }
     ucred peer{};
     if (PeerCredentials(fd, &peer) && peer.uid == geteuid()) {

@@ -173,7 +173,10 @@ class ServerEnvironment {
 class SpawnAttributes {
  public:
   // The server starts with no blocked signals and default child and pipe
-  // signal handling, whatever the application set for itself.
+  // signal handling, whatever the application set for itself. It gets a
+  // process group of its own, as a Windows server started without a console
+  // window hears no Ctrl-C: a terminal's interrupt goes to the application,
+  // which ends its sessions (and with them its servers) as it sees fit.
   SpawnAttributes() {
     posix_spawnattr_init(&attributes_);
     sigset_t signals;
@@ -182,7 +185,9 @@ class SpawnAttributes {
     sigaddset(&signals, SIGCHLD);
     sigaddset(&signals, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes_, &signals);
-    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes_, 0);
+    posix_spawnattr_setflags(&attributes_,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   }
   ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
   SpawnAttributes(const SpawnAttributes&) = delete;
@@ -202,6 +207,7 @@ uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid
   // Where fork stands in for vfork (under an emulator, for one), posix_spawn
   // cannot report a failed exec; ask first so the answer is the same everywhere.
   if (access(launch.executable, X_OK) != 0) return ErrorFromErrno(errno);
+  RemoveStaleObjectsOnce();
   ReapReleased();
   std::atomic<uint32_t>* slot = ReserveSlot();
   if (slot == nullptr) return kErrorNotEnoughMemory;

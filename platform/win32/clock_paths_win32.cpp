@@ -34,6 +34,11 @@ int FormatServerExecutable(char* out, size_t size, const char* folder, const cha
 // Windows keeps the system's global object names.
 const char* ObjectNamespace() { return ""; }
 
+// The system removes a named object with its last handle, also when the
+// process that held it was killed: nothing is ever left to sweep.
+size_t RemoveStaleObjects(bool, StaleObjectVisitor, void*) { return 0; }
+void RemoveStaleObjectsOnce() {}
+
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 }  // namespace qarn::os
