@@ -95,10 +95,9 @@ inline std::vector<std::string> OwnSharedObjects() {
   return names;
 }
 
-// The pids whose parent is this process (read from /proc).
-inline std::vector<int> ChildProcesses() {
+// The pids whose parent is `parent` (read from /proc).
+inline std::vector<int> ChildProcesses(int parent = getpid()) {
   std::vector<int> children;
-  const int self = getpid();
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
     const std::string name = entry.path().filename().string();
@@ -110,8 +109,8 @@ inline std::vector<int> ChildProcesses() {
     const size_t close = line.rfind(')');
     if (close == std::string::npos) continue;
     char state = 0;
-    int parent = 0;
-    if (sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == self) {
+    int ppid = 0;
+    if (sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent) {
       children.push_back(std::stoi(name));
     }
   }
