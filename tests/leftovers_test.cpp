@@ -4,6 +4,7 @@
 // removes what the dead left, and nothing of a live process or of a
 // namespace the user set.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -11,7 +12,6 @@
 #include <sys/wait.h>
 
 #include "tests/hardening_support.h"
-#include "tests/platform_test_support.h"
 
 namespace {
 
@@ -24,7 +24,9 @@ const std::string kQarn = QARN_TOOLS_DIR "/qarn";
 
 // Runs: neither gone nor a zombie that nobody reaps.
 bool Runs(int pid) {
-  const std::string stat = platform_test::ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(file, stat);
   const size_t close = stat.rfind(')');
   return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
@@ -61,7 +63,7 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
   // whose pid now belongs to another (this one), a start event of a process
   // that is gone, and the socket of a server that is gone.
   const std::string dead = std::to_string(5000000);  // above any pid Linux hands out
-  const std::vector<std::string> keep = {"qarn." + platform_test::ProcessNamespace(getpid()) + ".live",
+  const std::vector<std::string> keep = {"qarn." + hardening::ProcessNamespace(getpid()) + ".live",
                                          "qarn.mine.userset"};
   const std::vector<std::string> stale = {"qarn." + std::to_string(getpid()) + "-1.reused",
                                           "sem.qarn." + dead + "-7.ev.dead"};
