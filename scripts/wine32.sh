@@ -24,7 +24,7 @@ export WINEDLLOVERRIDES="winedevice.exe,plugplay.exe,explorer.exe,svchost.exe,rp
 case "${1:-}" in
   "" | -h | --help) sed -n '2,9p' "$0"; [ -n "${1:-}" ]; exit ;;
   --stop)
-    [ -d "$WINEPREFIX" ] && "$wineserver" -k 2>/dev/null || true
+    if [ -d "$WINEPREFIX" ]; then "$wineserver" -k 2>/dev/null || true; fi
     exit 0 ;;
 esac
 
@@ -45,14 +45,20 @@ mkdir -p "$WINEPREFIX"
 # One caller makes the prefix; the others wait for it instead of racing.
 exec 9>"$WINEPREFIX.lock"
 flock 9
-"$wineserver" -p 9>&- 2>/dev/null || true   # persistent; a no-op when one runs
+# A server started here outlives this script, and so do the services the first
+# program starts (services.exe): neither may hold the caller's output open,
+# or a caller reading it through a pipe would wait for them.
+fresh_server=0
+if "$wineserver" -p </dev/null >/dev/null 2>&1 9>&-; then fresh_server=1; fi  # fails when one runs
 # The registry files appear only when the server saves them, so a marker of
 # our own says that the prefix was made completely.
 if [ ! -f "$WINEPREFIX/.qarn-ready" ]; then
   echo "wine32: making the Wine prefix $WINEPREFIX (once)" >&2
-  "$wine" wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1 \
+  "$wine" wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1 9>&- \
     || { echo "wine32: wineboot failed, see $WINEPREFIX.log" >&2; exit 1; }
   touch "$WINEPREFIX/.qarn-ready"
+elif [ "$fresh_server" = 1 ]; then
+  "$wine" wineboot </dev/null >/dev/null 2>&1 9>&- || true
 fi
 flock -u 9
 exec 9>&-

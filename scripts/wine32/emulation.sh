@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by setup.sh and wine32.sh: how i386 programs run here, and where the
 # set-up puts the library that 32-bit Wine needs under the emulator.
 

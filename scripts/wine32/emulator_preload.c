@@ -1,17 +1,24 @@
 /* Preloaded into 32-bit Wine where i386 programs run under qemu-user rather
- * than natively. It works around two things the emulator does differently
+ * than natively. It works around three things the emulator does differently
  * from the kernel; on a native kernel it is never loaded.
  *
  * The x86-64 copy (for the 64-bit wineserver and shell, which see the same
  * LD_PRELOAD through "$LIB") is built from this file too and is empty. */
 #if defined(__i386__)
 #define _GNU_SOURCE
+#include <asm/ldt.h>
 #include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <ucontext.h>
+#include <unistd.h>
 
 /* 1. Address space. Wine needs the low 2 GB for Windows, above all the shared
  * user data page at 0x7ffe0000. Its loader normally gets them from
@@ -118,5 +125,127 @@ int sigaction(int sig, const struct sigaction *act, struct sigaction *old) {
   /* The caller sees its own handler, never the wrapper. */
   if (result == 0 && old && old->sa_sigaction == fix_trap_number) old->sa_sigaction = previous;
   return result;
+}
+
+/* 3. Thread segments. glibc reaches a thread's own data through %gs and Wine
+ * reaches the thread's TEB through %fs, both selectors of per-thread GDT
+ * entries (set_thread_area). The emulator keeps one GDT for the whole
+ * process, so such an entry holds the base of whichever thread set it last,
+ * and every thread that reloads the selector gets that thread's data. Wine
+ * reloads both in each signal handler and the signal return reloads them
+ * again: after the first fault on any but the newest thread, that thread runs
+ * on another thread's TEB and TLS and soon crashes. The LDT is one table in
+ * the kernel too, so a selector of an LDT entry of its own means the same in
+ * every thread: we move each thread's %gs into one before Wine records it,
+ * and refuse Wine's request for a GDT entry for %fs, which makes Wine give
+ * every thread an LDT entry for its TEB instead. Wine leaves the LDT entries
+ * below 512 alone when %gs is in the LDT. */
+enum { first_gs_entry = 16, end_gs_entry = 512 };
+static unsigned char gs_entry_taken[end_gs_entry];
+static pthread_key_t gs_entry_key;
+static unsigned short glibc_gs; /* the GDT selector glibc gave the main thread */
+static pthread_mutex_t creating = PTHREAD_MUTEX_INITIALIZER;
+
+static unsigned short current_gs(void) {
+  unsigned short selector;
+  __asm__ volatile("movw %%gs, %0" : "=r"(selector));
+  return selector;
+}
+static void load_gs(unsigned short selector) { __asm__ volatile("movw %0, %%gs" : : "r"(selector)); }
+
+static uintptr_t own_tcb(void) { /* glibc's thread control block starts with its own address */
+  uintptr_t tcb;
+  __asm__ volatile("movl %%gs:0, %0" : "=r"(tcb));
+  return tcb;
+}
+
+static struct user_desc tls_descriptor(unsigned entry) {
+  struct user_desc desc = {.entry_number = entry, .base_addr = own_tcb(), .limit = 0xfffff,
+                           .seg_32bit = 1, .limit_in_pages = 1, .useable = 1};
+  return desc;
+}
+
+static void release_gs_entry(void *entry) {
+  __atomic_store_n(&gs_entry_taken[(uintptr_t)entry], 0, __ATOMIC_RELEASE);
+}
+
+static void move_gs_to_ldt(void) {
+  for (unsigned entry = first_gs_entry; entry < end_gs_entry; ++entry) {
+    if (__atomic_exchange_n(&gs_entry_taken[entry], 1, __ATOMIC_ACQUIRE)) continue;
+    struct user_desc desc = tls_descriptor(entry);
+    if (syscall(SYS_modify_ldt, 0x11, &desc, sizeof desc) != 0) {
+      release_gs_entry((void *)(uintptr_t)entry);
+      return; /* keep the GDT selector: no worse than without us */
+    }
+    load_gs((unsigned short)(entry << 3 | 7));
+    pthread_setspecific(gs_entry_key, (void *)(uintptr_t)entry);
+    return;
+  }
+}
+
+struct thread_start {
+  void *(*routine)(void *);
+  void *arg;
+  sigset_t mask; /* the creator's, before we blocked everything */
+};
+
+static void *start_with_own_gs(void *param) {
+  struct thread_start start = *(struct thread_start *)param;
+  free(param);
+  move_gs_to_ldt();
+  pthread_sigmask(SIG_SETMASK, &start.mask, 0);
+  return start.routine(start.arg);
+}
+
+/* glibc takes the new thread's GDT entry from the creator's %gs, so the
+ * creator goes back to that entry, pointed at itself again, while it creates
+ * the thread; with signals blocked, since the new thread takes the entry over. */
+int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*routine)(void *), void *arg) {
+  static int (*real)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+  if (!real) real = (int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *))dlsym(RTLD_NEXT, "pthread_create");
+  const unsigned short own = current_gs();
+  struct thread_start *start = malloc(sizeof *start);
+  if (!start || !(own & 4) || !glibc_gs) {
+    free(start);
+    return real(thread, attr, routine, arg);
+  }
+  start->routine = routine;
+  start->arg = arg;
+  sigset_t all, saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &saved);
+  start->mask = saved;
+  pthread_mutex_lock(&creating);
+  struct user_desc desc = tls_descriptor(glibc_gs >> 3);
+  int result = EAGAIN;
+  if (syscall(SYS_set_thread_area, &desc) == 0) {
+    load_gs(glibc_gs);
+    result = real(thread, attr, start_with_own_gs, start);
+    load_gs(own);
+  }
+  pthread_mutex_unlock(&creating);
+  pthread_sigmask(SIG_SETMASK, &saved, 0);
+  if (result != 0) free(start);
+  return result;
+}
+
+long syscall(long number, ...) {
+  static long (*real)(long, ...);
+  if (!real) real = (long (*)(long, ...))dlsym(RTLD_NEXT, "syscall");
+  va_list list;
+  va_start(list, number);
+  long a[6];
+  for (int i = 0; i < 6; ++i) a[i] = va_arg(list, long);
+  va_end(list);
+  if (number == SYS_set_thread_area && ((struct user_desc *)a[0])->entry_number == (unsigned)-1) {
+    errno = ENOSYS;
+    return -1;
+  }
+  return real(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+__attribute__((constructor)) static void give_main_thread_own_gs(void) {
+  glibc_gs = current_gs();
+  if (!(glibc_gs & 4) && pthread_key_create(&gs_entry_key, release_gs_entry) == 0) move_gs_to_ldt();
 }
 #endif
