@@ -4,8 +4,8 @@
 # says what it did.
 #
 #   scripts/setup.sh            toolchains for linux-i386 and win32-i686
-#   scripts/setup.sh --wine     also 32-bit Wine (and, under the emulator, the
-#                               library it needs there) and the win64-wine toolchain
+#   scripts/setup.sh --wine     also 32-bit Wine and, under the emulator, the
+#                               library it needs there
 #   scripts/setup.sh --fuzz     also clang's i386 fuzzer and sanitizer runtime
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,7 +32,8 @@ packages=(
   libgtest-dev libbenchmark-dev:i386
   g++-mingw-w64-i686 binutils-mingw-w64-i686
 )
-[ "$want_wine" = 1 ] && packages+=(wine32:i386 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
+# wine64 brings the 64-bit wineserver, which serves 32-bit programs natively.
+[ "$want_wine" = 1 ] && packages+=(wine32:i386 wine64)
 [ "$want_fuzz" = 1 ] && packages+=(clang-14 libclang-rt-14-dev)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
