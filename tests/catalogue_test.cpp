@@ -708,4 +708,35 @@ TEST_F(Catalogue, UsbPrinterBadNamesAreRefusedAndMissingBlocksFailWithTheirCode)
   EXPECT_EQ(Value(Call("usb " + NameOf(&printer)), "nodes"), "1");
 }
 
+// The client tool writes a buffer's length field as wide as the rules say:
+// as wide as the record's own field.
+TEST(CatalogueRules, LengthFieldsAreAsWideAsTheRecords) {
+  const auto width = [](Kind kind) -> uint32_t {
+    switch (kind) {
+      case Kind::kLength8:
+        return 1;
+      case Kind::kLength16:
+      case Kind::kShapeLength16:
+      case Kind::kElements:
+        return 2;
+      case Kind::kLength32:
+      case Kind::kShapeLength32:
+        return 4;
+      default:
+        return 0;
+    }
+  };
+  for (const CodeCase& c : kCodes) {
+    const qarn::transport::RecordRule* rule = qarn::transport::FindRecordRule(c.code);
+    ASSERT_NE(rule, nullptr) << c.type;
+    for (const Slot& slot : ExpectationOf(c.type).slots) {
+      for (uint8_t i = 0; i < rule->field_count; ++i) {
+        if (rule->fields[i].offset != slot.at) continue;
+        EXPECT_EQ(qarn::transport::LengthFieldWidth(rule->fields[i].size), width(slot.kind))
+            << c.type << " " << slot.at;
+      }
+    }
+  }
+}
+
 }  // namespace

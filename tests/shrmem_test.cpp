@@ -138,7 +138,7 @@ TEST_F(ShrmemTest, OpenedBlockKnowsNoSizeAndWritesNothingBack) {
   EXPECT_EQ(static_cast<unsigned char*>(opened.Local())[0], 7);
 }
 
-TEST_F(ShrmemTest, ReuseMergesTheOldBufferAndRemapEmpties) {
+TEST_F(ShrmemTest, ReuseMergesTheOldBufferAndRemapOpensAnother) {
   unsigned char first[4] = {0}, second[4] = {5, 5, 5, 5};
   c_QARNPlus_Shrmem block(first, sizeof first, true, nullptr);
   ASSERT_EQ(RunPeer("poke " + NameOf(first) + " 0 01"), "ok\n");
@@ -147,6 +147,9 @@ TEST_F(ShrmemTest, ReuseMergesTheOldBufferAndRemapEmpties) {
   EXPECT_FALSE(block.m_bMerge);
   EXPECT_EQ(RunPeer("peek " + NameOf(second) + " 4"), "05050505\n");
   EXPECT_EQ(RunPeer("peek " + NameOf(first) + " 1"), "error 2\n");
+  c_QARNPlus_Shrmem again(first, sizeof first, false, nullptr);
+  ASSERT_NE(block.Remap(static_cast<const void*>(first)), nullptr);
+  EXPECT_EQ(static_cast<unsigned char*>(block.Local())[0], 1);
   EXPECT_EQ(block.Remap("0"), nullptr);
   EXPECT_EQ(block.m_hMapping, nullptr);
 }
