@@ -130,6 +130,27 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
     EXPECT_EQ(CommandOutput("QARN_NS=" + ns + " " + app + " check"), "own bytes\n");
     EXPECT_TRUE(Objects(ns + ".").empty());
   }
+
+  // A server whose application dies before connecting ends without a socket.
+  const std::string event = "orphan" + std::to_string(getpid());
+  const std::string go = (runtime.root() / "go").string();
+  HANDLE start = nullptr;
+  ASSERT_EQ(qarn::os::EventCreate(event.c_str(), &start), qarn::os::kErrorSuccess);
+  FILE* starter = popen(("QARN_NS=" + std::string(qarn::os::ObjectNamespace()) +
+                         " sh -c \"'" QARN_SERVER_DIR "/qarn_svr' -l 0 x '' x " + event +
+                         " >/dev/null 2>&1 & echo \\$!; until [ -e " + go + " ]; do sleep 0.01; done\"")
+                            .c_str(),
+                        "r");
+  int orphan = 0;
+  ASSERT_EQ(fscanf(starter, "%d", &orphan), 1);
+  EXPECT_EQ(qarn::os::EventWait(start, 20000, nullptr), qarn::os::WaitResult::kSignalled);
+  qarn::os::EventClose(start);
+  close(open(go.c_str(), O_CREAT | O_WRONLY, 0600));
+  pclose(starter);
+  EXPECT_TRUE(WaitUntil([&] { return !Runs(orphan); }, 2000)) << "the server waits on";
+  if (Runs(orphan)) kill(orphan, SIGKILL);
+  EXPECT_TRUE(runtime.Sockets().empty());
+
   for (const std::string& name : stale) EXPECT_FALSE(Exists("/dev/shm/" + name));
   for (const std::string& name : keep) EXPECT_TRUE(Exists("/dev/shm/" + name));
   for (const std::string& name : keep) shm_unlink(("/" + name).c_str());

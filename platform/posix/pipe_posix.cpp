@@ -17,6 +17,7 @@
 #include "platform/posix/errno_map.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/object_names.h"
+#include "platform/posix/process_identity.h"
 
 namespace qarn::os {
 namespace {
@@ -37,7 +38,17 @@ constexpr int kStarterCheckMs = 50;
 pid_t g_starter = getppid();
 const int g_starter_tracked = pthread_atfork(nullptr, nullptr, [] { g_starter = getppid(); });
 
-bool StarterHasEnded() { return getppid() != g_starter; }
+// An application that died before this process had even loaded the library
+// has already handed it to init; then its namespace still names it.
+bool StarterHasEnded() {
+  const pid_t parent = getppid();
+  if (parent != g_starter) return true;
+  pid_t owner = 0;
+  uint64_t start = 0;
+  uint64_t actual = 0;
+  return parent == 1 && posix::ParseProcessNamespace(ObjectNamespace(), '\0', &owner, &start) != 0 &&
+         owner != 1 && !(posix::ProcessStartTime(owner, &actual) && actual == start);
+}
 
 // The socket directory, created on first need. One that exists already is
 // used only if it is a real directory of ours that nobody else can enter.
