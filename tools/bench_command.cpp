@@ -17,6 +17,7 @@ namespace {
 constexpr long long kDefaultRounds = 200;
 constexpr long long kDefaultSessions = 5;
 constexpr size_t kInvokeTextLength = 100;
+constexpr long long kMaxCount = 1000000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -33,17 +34,20 @@ void Report(const char* what, double total_us, long long runs) {
   }
 }
 
-bool ParseCount(const std::vector<std::string>& args, size_t* i, const char* name, long long* value) {
+// Takes "--NAME N" or "--NAME=N"; false when args[*i] is not this option,
+// true with *error set when its value is missing or out of range.
+bool ParseCount(const std::vector<std::string>& args, size_t* i, const char* name, long long* value,
+                std::string* error) {
   const std::string option = std::string("--") + name;
   std::string text;
   if (args[*i] == option && *i + 1 < args.size()) {
     text = args[++*i];
   } else if (args[*i].rfind(option + "=", 0) == 0) {
     text = args[*i].substr(option.size() + 1);
-  } else {
+  } else if (args[*i] != option) {
     return false;
   }
-  if (!ParseNumber(text, 1, 1000000, value)) *value = -1;
+  if (!ParseNumber(text, 1, kMaxCount, value)) *error = NumberExpected(option, 1, kMaxCount, text);
   return true;
 }
 
@@ -53,12 +57,14 @@ int RunBench(const Options& options, const std::vector<std::string>& args) {
   long long rounds = kDefaultRounds;
   long long sessions = kDefaultSessions;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (!ParseCount(args, &i, "rounds", &rounds) && !ParseCount(args, &i, "sessions", &sessions)) {
+    std::string error;
+    if (!ParseCount(args, &i, "rounds", &rounds, &error) &&
+        !ParseCount(args, &i, "sessions", &sessions, &error)) {
       fprintf(stderr, "qarn bench: unknown argument \"%s\" (see qarn bench --help)\n", args[i].c_str());
       return kExitUsage;
     }
-    if (rounds < 0 || sessions < 0) {
-      fprintf(stderr, "qarn bench: %s needs a number from 1 to 1000000\n", args[i - 1].c_str());
+    if (!error.empty()) {
+      fprintf(stderr, "qarn bench: %s\n", error.c_str());
       return kExitUsage;
     }
   }

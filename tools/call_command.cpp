@@ -58,8 +58,7 @@ int RunCall(const Options& options, const std::vector<std::string>& args) {
     }
     long long number = 0;
     if (!ParseNumber(value, 0, kMaxCommandNodes, &number)) {
-      fprintf(stderr, "qarn call: --nodes needs a number from 0 to %lld, not \"%s\"\n", kMaxCommandNodes,
-              value.c_str());
+      fprintf(stderr, "qarn call: %s\n", NumberExpected("--nodes", 0, kMaxCommandNodes, value).c_str());
       return kExitUsage;
     }
     nodes = static_cast<uint32_t>(number);

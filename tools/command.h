@@ -29,7 +29,12 @@ struct Command {
 // The table, defined in qarn.cpp.
 const std::vector<Command>& Commands();
 
-// An open session, freed when it goes out of scope.
+// The server program the options name, as the library builds its path.
+std::string ServerPath(const Options& options);
+
+// An open session, freed when it goes out of scope. While the server takes
+// longer than a few seconds to start, says on stderr what it waits for; when
+// no session opens, says why on stderr.
 class Session {
  public:
   explicit Session(const Options& options);
@@ -59,5 +64,7 @@ std::string CallCodeList();
 
 // Parses a whole decimal or 0x hex number.
 bool ParseNumber(const std::string& text, long long low, long long high, long long* value);
+// "WHAT must be a number from LOW to HIGH, not "TEXT"".
+std::string NumberExpected(const std::string& what, long long low, long long high, const std::string& text);
 
 }  // namespace qarn::tool

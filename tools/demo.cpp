@@ -6,43 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/filters.h"
 #include "qarnplus/server.h"
+#include "tools/client_callbacks.h"
 #include "tools/command.h"
 #include "tools/document_call.h"
 
 namespace qarn::tool {
 namespace {
-
-// The client's own callbacks: the server asks for them by address, the
-// library runs them here while the request waits.
-int WINAPI DemoPasswd(unsigned char* password, unsigned int* length, const char* document) {
-  static const char kPassword[] = "s3cret";
-  printf("  [client] password asked for \"%s\", answering \"%s\"\n", document, kPassword);
-  memcpy(password, kPassword, sizeof kPassword - 1);
-  *length = sizeof kPassword - 1;
-  return 1;
-}
-
-int DemoSelectedText(unsigned short n, RECT rect, long value) {
-  printf("  [client] selected text #%u at (%ld,%ld)-(%ld,%ld), value %ld\n", n, static_cast<long>(rect.left),
-         static_cast<long>(rect.top), static_cast<long>(rect.right), static_cast<long>(rect.bottom), value);
-  return static_cast<int>(n) + 1;
-}
-
-bool DemoAbsentPhoto(void* context, RECT* rect, unsigned long number, const char* text) {
-  printf("  [client] absent photo %lu \"%s\" in (%ld,%ld)-(%ld,%ld), context %#lx\n", number, text,
-         static_cast<long>(rect->left), static_cast<long>(rect->top), static_cast<long>(rect->right),
-         static_cast<long>(rect->bottom), static_cast<unsigned long>(reinterpret_cast<uintptr_t>(context)));
-  return true;
-}
-
-template <typename Function>
-unsigned long AddressOf(Function function) {
-  return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(function));
-}
 
 // Sends one request and prints its reply's values; true when it succeeded.
 bool Invoke(void* session, const std::string& request) {
@@ -51,6 +23,15 @@ bool Invoke(void* session, const std::string& request) {
   f_QARNDRV_Invoke(session, request.c_str(), &reply, nullptr);
   printf("  reply: %s\n", reply != nullptr ? ReadableReply(reply).c_str() : "(none)");
   return reply != nullptr && strstr(reply, "val=\"true\" name=\"SUCCESS\"") != nullptr;
+}
+
+// A callback request written with the function's name, sent with its address.
+bool InvokeCallback(void* session, std::vector<std::string> words) {
+  std::string error;
+  if (!ResolveCallbackRequest(&words, &error)) return false;
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return Invoke(session, text);
 }
 
 // One document call per record family, built by the same machinery as
@@ -112,16 +93,11 @@ int RunDemo(const Options& options, const std::vector<std::string>&) {
 
   f_QARNDRV_Init(h);
   printf("\ncallbacks (the server calls the client's functions while the request waits):\n");
-  c_QARNPlus_Callback::RegGetDocPasswd(&DemoPasswd);
-  c_QARNPlus_Callback::RegEnumSelectedText(&DemoSelectedText);
-  c_QARNPlus_Callback::RegDspAbsentPhoto(&DemoAbsentPhoto);
   bool ok = version >= 0;
-  ok &= Invoke(h, "callback passwd " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnGetDocPasswd)) +
-                      " annual-report.pdf");
-  ok &= Invoke(h, "callback text " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnEnumSelectedText)) +
-                      " 7 10 20 110 40 3");
-  ok &= Invoke(h, "callback photo " + std::to_string(AddressOf(c_QARNPlus_Callback::m_pfnDspAbsentPhoto)) +
-                      " 4660 0 0 64 48 2 portrait.jpg");
+  ok &= InvokeCallback(h, {"callback", "passwd", "password", "annual-report.pdf"});
+  ok &= InvokeCallback(h, {"callback", "text", "selected-text", "7", "10", "20", "110", "40", "3"});
+  ok &= InvokeCallback(
+      h, {"callback", "photo", "absent-photo", "4660", "0", "0", "64", "48", "2", "portrait.jpg"});
 
   printf("\ndriver request:\n");
   ok &= Invoke(h, "echo hello from the client");

@@ -94,6 +94,22 @@ std::string BlockCount(const CallOutcome& outcome) {
   return std::to_string(outcome.blocks.size()) + (outcome.blocks.size() == 1 ? " block" : " blocks");
 }
 
+// The (name, value) pairs of a QARN_RET text, values unescaped.
+std::vector<std::pair<std::string, std::string>> ReplyValues(const std::string& reply) {
+  std::vector<std::pair<std::string, std::string>> values;
+  for (size_t at = reply.find("val=\""); at != std::string::npos; at = reply.find("val=\"", at)) {
+    const size_t value_end = reply.find('"', at + 5);
+    const size_t name_at = reply.find("name=\"", value_end);
+    if (value_end == std::string::npos || name_at == std::string::npos) break;
+    const size_t name_end = reply.find('"', name_at + 6);
+    if (name_end == std::string::npos) break;
+    values.emplace_back(reply.substr(name_at + 6, name_end - name_at - 6),
+                        Unescape(reply.substr(at + 5, value_end - at - 5)));
+    at = name_end;
+  }
+  return values;
+}
+
 std::string BlockName(const void* p) {
   return std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p)));
 }
@@ -188,28 +204,51 @@ bool PerformDocumentCall(void* session, const CallTarget& target, RecordBuilder&
 
 std::string ReadableReply(const std::string& reply) {
   std::string text;
-  for (size_t at = reply.find("val=\""); at != std::string::npos; at = reply.find("val=\"", at)) {
-    const size_t value_end = reply.find('"', at + 5);
-    const size_t name_at = reply.find("name=\"", value_end);
-    if (value_end == std::string::npos || name_at == std::string::npos) break;
-    const size_t name_end = reply.find('"', name_at + 6);
-    if (name_end == std::string::npos) break;
-    text += (text.empty() ? "" : ", ") + reply.substr(name_at + 6, name_end - name_at - 6) + "=" +
-            Unescape(reply.substr(at + 5, value_end - at - 5));
-    at = name_end;
-  }
+  for (const auto& [name, value] : ReplyValues(reply))
+    text += (text.empty() ? "" : ", ") + name + "=" + value;
   return text.empty() ? reply : text;
+}
+
+std::string ReplyValue(const std::string& reply, const std::string& name) {
+  for (const auto& [found, value] : ReplyValues(reply)) {
+    if (found == name) return value;
+  }
+  return "";
+}
+
+bool ReplyIsComplete(const std::string& reply) {
+  static const char kClose[] = "</QARN_RET>";
+  size_t end = reply.size();
+  if (end > 0 && reply[end - 1] == '\n') --end;
+  if (end < sizeof kClose - 1 || reply.compare(end - (sizeof kClose - 1), sizeof kClose - 1, kClose) != 0)
+    return false;
+  // Every element line between the opening and closing tags ends its element.
+  const size_t first = reply.find('\n');
+  for (size_t at = first; at != std::string::npos && at + 1 < end - (sizeof kClose - 1);) {
+    const size_t next = reply.find('\n', at + 1);
+    if (next == std::string::npos || next < at + 3 || reply.compare(next - 2, 2, "/>") != 0) return false;
+    at = next;
+  }
+  return true;
 }
 
 void PrintCallReport(const CallTarget& target, const CallOutcome& outcome) {
   const char* name = target.rule->name;
   if (target.code != 0) {
-    printf("%s, API code %u: %s\n", name, static_cast<unsigned>(target.code), BlockCount(outcome).c_str());
+    printf("%s, API code %u: %s made here\n", name, static_cast<unsigned>(target.code),
+           BlockCount(outcome).c_str());
   } else {
-    printf("%s, no API code: %s\n", name, BlockCount(outcome).c_str());
+    printf("%s, no API code: %s made here\n", name, BlockCount(outcome).c_str());
   }
   printf("> %s\n", outcome.request.c_str());
   printf("reply: %s\n", ReadableReply(outcome.reply).c_str());
+  const std::string opened = ReplyValue(outcome.reply, "blocks");
+  if (!opened.empty() && opened != std::to_string(outcome.blocks.size())) {
+    printf(
+        "  (the server's blocks=%s counts the views it opened: one per pointer it followed, so a node\n"
+        "   reached twice counts twice and a NULL link counts as an empty view)\n",
+        opened.c_str());
+  }
   for (const BlockOutcome& block : outcome.blocks) {
     printf("  %-18s %4u bytes, %s\n", block.label.c_str(), static_cast<unsigned>(block.size),
            WriteBackText(block).c_str());

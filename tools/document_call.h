@@ -56,6 +56,13 @@ bool PerformDocumentCall(void* session, const CallTarget& target, RecordBuilder&
 // "SUCCESS=true, blocks=3" from a QARN_RET text; the raw text if it has no values.
 std::string ReadableReply(const std::string& reply);
 
+// The value named `name` in a QARN_RET text (unescaped), or "".
+std::string ReplyValue(const std::string& reply, const std::string& name);
+
+// False when the text stops inside an element: the server cut it to fit the
+// reply slot.
+bool ReplyIsComplete(const std::string& reply);
+
 // Whether `at` of this block came back through its write-back.
 bool ComesBack(const BlockOutcome& block, uint32_t at);
 

@@ -4,10 +4,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "connection/message.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/filters.h"
 #include "qarnplus/server.h"
+#include "tools/client_callbacks.h"
 #include "tools/command.h"
+#include "tools/document_call.h"
 
 namespace qarn::tool {
 
@@ -19,6 +22,11 @@ bool ParseNumber(const std::string& text, long long low, long long high, long lo
   if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
   *value = parsed;
   return true;
+}
+
+std::string NumberExpected(const std::string& what, long long low, long long high, const std::string& text) {
+  return what + " must be a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+         text + "\"";
 }
 
 int RunVersion(const Options& options, const std::vector<std::string>&) {
@@ -34,8 +42,14 @@ int RunVersion(const Options& options, const std::vector<std::string>&) {
 }
 
 int RunInvoke(const Options& options, const std::vector<std::string>& args) {
+  std::vector<std::string> words = args;
+  std::string error;
+  if (words[0] == "callback" && !ResolveCallbackRequest(&words, &error)) {
+    fprintf(stderr, "qarn invoke: %s\n", error.c_str());
+    return kExitUsage;
+  }
   std::string request;
-  for (const std::string& word : args) request += (request.empty() ? "" : " ") + word;
+  for (const std::string& word : words) request += (request.empty() ? "" : " ") + word;
   Session session(options);
   if (!session.ok()) return kExitFailed;
   f_QARNDRV_Init(session.handle());
@@ -49,13 +63,27 @@ int RunInvoke(const Options& options, const std::vector<std::string>& args) {
     return kExitFailed;
   }
   printf("%s\n", text.c_str());
+  if (request == "help")
+    printf("In callback requests, name one of qarn's functions for <address>:\n%s", CallbackList().c_str());
+  fflush(stdout);
+  if (!ReplyIsComplete(text)) {
+    fprintf(stderr,
+            "qarn invoke: the server cut its reply to fit one %u-byte message (%zu characters arrived)\n",
+            static_cast<unsigned>(msg::kSlotSize), text.size());
+    return kExitFailed;
+  }
+  if (ReplyValue(text, "SUCCESS") != "true") {
+    fprintf(stderr, "qarn invoke: the server refused the request: %s (driver error %s)\n",
+            ReplyValue(text, "error").c_str(), ReplyValue(text, "code").c_str());
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
 int RunError(const Options& options, const std::vector<std::string>& args) {
   long long code = 0;
   if (!args.empty() && !ParseNumber(args[0], INT32_MIN, INT32_MAX, &code)) {
-    fprintf(stderr, "qarn error: CODE must be a number, not \"%s\"\n", args[0].c_str());
+    fprintf(stderr, "qarn error: %s\n", NumberExpected("CODE", INT32_MIN, INT32_MAX, args[0]).c_str());
     return kExitUsage;
   }
   Session session(options);
@@ -99,7 +127,7 @@ _filter_def* FilterFactory() { return nullptr; }
 int RunFilter(const Options& options, const std::vector<std::string>& args) {
   long long kind = 0;
   if (!args.empty() && !ParseNumber(args[0], 1, UINT32_MAX, &kind)) {
-    fprintf(stderr, "qarn filter: FACTORY must be a non-zero number, not \"%s\"\n", args[0].c_str());
+    fprintf(stderr, "qarn filter: %s\n", NumberExpected("FACTORY", 1, UINT32_MAX, args[0]).c_str());
     return kExitUsage;
   }
   Session session(options);

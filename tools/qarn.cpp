@@ -1,19 +1,29 @@
 // qarn: a command-line client of the qarn document server.
-//   qarn [--server-dir DIR] [--suffix S] [--option N] COMMAND [ARGS...]
+//   qarn [--server-dir DIR] [--suffix DIGITS] [--option N] [--trace FILE] COMMAND [ARGS...]
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <exception>
 #include <string>
 #include <vector>
 
+#include "connection/launch.h"
 #include "platform/platform.h"
+#include "tools/client_callbacks.h"
 #include "tools/command.h"
 #include "tools/interrupt.h"
 
 namespace qarn::tool {
 namespace {
 
+int RunHelp(const Options& options, const std::vector<std::string>& args);
+
 const std::vector<Command> kCommands = {
+    {"help", "[COMMAND]", "this text, or one command's help (or: COMMAND --help)",
+     "  Without COMMAND, lists the options and commands; with it, that command's\n"
+     "  arguments and what it does.\n",
+     0, 1, RunHelp},
     {"demo", "", "start the server and walk through everything a client does",
      "  Starts the bundled server and shows, in order: its version, the three\n"
      "  callbacks (the server calls functions of this process while a request\n"
@@ -26,8 +36,12 @@ const std::vector<Command> kCommands = {
      0, 0, RunVersion},
     {"invoke", "TEXT...", "send a driver request text and print the reply (try: invoke help)",
      "  Joins TEXT with blanks, sends it as one driver request and prints the\n"
-     "  server's QARN_RET reply. \"qarn invoke help\" lists the server's verbs.\n",
-     1, 64, RunInvoke},
+     "  server's QARN_RET reply. \"qarn invoke help\" lists the server's verbs.\n"
+     "  Exits 1 when the server refuses the request (SUCCESS=false) or its reply\n"
+     "  was cut to fit the reply slot.\n"
+     "  In \"callback KIND FUNCTION ARGS...\" name one of this client's own\n"
+     "  functions where the server's help says <address>; qarn sends its address:\n",
+     1, 64, RunInvoke, CallbackList},
     {"error", "[CODE]", "print the text of CODE, or of the driver's last error",
      "  Prints \"CODE: text\" from the server's error table; without CODE, the\n"
      "  error of the last request of a fresh session.\n",
@@ -91,16 +105,16 @@ const Command* FindCommand(const std::string& name) {
 
 void PrintUsage(FILE* out) {
   fprintf(out,
-          "usage: qarn [--server-dir DIR] [--suffix S] [--option N] COMMAND [ARGS...]\n"
+          "usage: qarn [OPTIONS] COMMAND [ARGS...]   (options go before the command)\n"
           "  --server-dir DIR  folder of qarn_svr (default: the folder of qarn itself)\n"
-          "  --suffix S        digit suffix selecting qarn_svr<digits>\n"
+          "  --suffix DIGITS   selects qarn_svr<DIGITS> instead of qarn_svr\n"
           "  --option N        number passed to the server after -l\n"
+          "  --trace FILE      write one line per message to FILE (as QARN_TRACE=FILE does)\n"
+          "  --version         print qarn's version\n"
           "commands:\n");
   for (const Command& command : kCommands) {
     fprintf(out, "  %-7s %-34s %s\n", command.name, command.arguments, command.summary);
   }
-  fprintf(out, "  %-7s %-34s %s\n", "help", "[COMMAND]",
-          "this text, or one command's help (or: COMMAND --help)");
   fprintf(out,
           "Exit status: 0 done, 1 failed (no server, no answer, a failed call), 2 bad arguments.\n"
           "Start with: qarn demo\n");
@@ -115,21 +129,91 @@ std::string OwnFolder() {
   return path;
 }
 
-// Takes "--name value" or "--name=value"; true when argv[*i] was this option.
-bool TakeOption(const char* name, int argc, char** argv, int* i, std::string* value, bool* missing) {
-  const size_t length = strlen(name);
-  if (strncmp(argv[*i], name, length) != 0) return false;
-  if (argv[*i][length] == '=') {
-    *value = argv[*i] + length + 1;
-    return true;
-  }
-  if (argv[*i][length] != '\0') return false;
-  if (*i + 1 >= argc) {
-    *missing = true;
-    return true;
-  }
-  *value = argv[++*i];
+// The options that go before the command. Each checks its value and stores
+// it; false with the reason when the value cannot be used.
+struct GlobalOption {
+  const char* name;
+  bool (*apply)(const std::string& value, Options* options, std::string* error);
+};
+
+bool SetServerDir(const std::string& value, Options* options, std::string*) {
+  options->server_dir = value.empty() ? "." : value;
   return true;
+}
+
+// The library builds the server's path in MAX_PATH characters and cuts a
+// longer one, which would then name some other program or none.
+bool CheckServerPath(const Options& options, std::string* error) {
+  const size_t length = ServerPath(options).size();
+  if (length < MAX_PATH) return true;
+  *error = "--server-dir is too long: the server's path would have " + std::to_string(length) +
+           " characters, at most " + std::to_string(MAX_PATH - 1) + " are possible";
+  return false;
+}
+
+bool SetSuffix(const std::string& value, Options* options, std::string* error) {
+  if (value.size() > kMaxSuffixDigits || value.find_first_not_of("0123456789") != std::string::npos) {
+    *error = "--suffix takes up to " + std::to_string(kMaxSuffixDigits) +
+             " digits (it selects qarn_svr<DIGITS>), not \"" + value + "\"";
+    return false;
+  }
+  options->suffix = value;
+  return true;
+}
+
+bool SetOption(const std::string& value, Options* options, std::string* error) {
+  long long number = 0;
+  if (!ParseNumber(value, INT32_MIN, INT32_MAX, &number)) {
+    *error = NumberExpected("--option", INT32_MIN, INT32_MAX, value);
+    return false;
+  }
+  options->option = static_cast<int>(number);
+  return true;
+}
+
+bool SetTrace(const std::string& value, Options*, std::string* error) {
+  FILE* file = value.empty() ? nullptr : fopen(value.c_str(), "a");
+  if (file == nullptr) {
+    *error = "--trace: cannot write to \"" + value + "\"";
+    return false;
+  }
+  fclose(file);
+  // The library reads QARN_TRACE when the first session starts.
+  static std::string setting;
+  setting = "QARN_TRACE=" + value;
+  putenv(&setting[0]);
+  return true;
+}
+
+const GlobalOption kGlobalOptions[] = {
+    {"--server-dir", SetServerDir},
+    {"--suffix", SetSuffix},
+    {"--option", SetOption},
+    {"--trace", SetTrace},
+};
+
+// The global option that `word` names ("--name" or "--name=value"), if any.
+const GlobalOption* FindGlobalOption(const std::string& word) {
+  for (const GlobalOption& option : kGlobalOptions) {
+    const size_t length = strlen(option.name);
+    if (word.compare(0, length, option.name) == 0 && (word.size() == length || word[length] == '='))
+      return &option;
+  }
+  return nullptr;
+}
+
+int RunHelp(const Options&, const std::vector<std::string>& args) {
+  if (args.empty()) {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  const Command* command = FindCommand(args[0]);
+  if (command == nullptr) {
+    fprintf(stderr, "qarn help: no command \"%s\" (see qarn --help)\n", args[0].c_str());
+    return kExitUsage;
+  }
+  PrintCommandHelp(*command);
+  return kExitOk;
 }
 
 }  // namespace
@@ -138,37 +222,41 @@ const std::vector<Command>& Commands() { return kCommands; }
 
 }  // namespace qarn::tool
 
-int main(int argc, char** argv) {
+static int Main(int argc, char** argv) {
   using namespace qarn::tool;
   Options options;
   options.server_dir = OwnFolder();
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+    const std::string word = argv[i];
+    if (word == "--help" || word == "-h") {
       PrintUsage(stdout);
       return kExitOk;
     }
-    std::string value;
-    bool missing = false;
-    if (TakeOption("--server-dir", argc, argv, &i, &value, &missing)) {
-      options.server_dir = value;
-    } else if (TakeOption("--suffix", argc, argv, &i, &value, &missing)) {
-      options.suffix = value;
-    } else if (TakeOption("--option", argc, argv, &i, &value, &missing)) {
-      long long number = 0;
-      if (!missing && !ParseNumber(value, INT32_MIN, INT32_MAX, &number)) {
-        fprintf(stderr, "qarn: --option needs a number, not \"%s\"\n", value.c_str());
-        return kExitUsage;
-      }
-      options.option = static_cast<int>(number);
-    } else {
+    if (word == "--version") {
+      printf("qarn %s\n", QARN_VERSION);
+      return kExitOk;
+    }
+    const GlobalOption* option = FindGlobalOption(word);
+    if (option == nullptr) {
       fprintf(stderr, "qarn: unknown option %s (see qarn --help)\n", argv[i]);
       return kExitUsage;
     }
-    if (missing) {
+    const size_t equals = word.find('=');
+    if (equals == std::string::npos && i + 1 >= argc) {
       fprintf(stderr, "qarn: %s needs a value\n", argv[i]);
       return kExitUsage;
     }
+    std::string error;
+    if (!option->apply(equals != std::string::npos ? word.substr(equals + 1) : argv[++i], &options, &error)) {
+      fprintf(stderr, "qarn: %s\n", error.c_str());
+      return kExitUsage;
+    }
+  }
+  std::string error;
+  if (!CheckServerPath(options, &error)) {
+    fprintf(stderr, "qarn: %s\n", error.c_str());
+    return kExitUsage;
   }
   if (i >= argc) {
     PrintUsage(stderr);
@@ -176,23 +264,18 @@ int main(int argc, char** argv) {
   }
   const std::string name = argv[i];
   std::vector<std::string> args(argv + i + 1, argv + argc);
-  if (name == "help") {
-    if (args.empty()) {
-      PrintUsage(stdout);
-      return kExitOk;
-    }
-    const Command* command = args.size() == 1 ? FindCommand(args[0]) : nullptr;
-    if (command == nullptr) {
-      fprintf(stderr, "qarn help: no command \"%s\" (see qarn --help)\n", args[0].c_str());
-      return kExitUsage;
-    }
-    PrintCommandHelp(*command);
-    return kExitOk;
-  }
   if (const Command* command = FindCommand(name)) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
       PrintCommandHelp(*command);
       return kExitOk;
+    }
+    for (size_t a = 0; a < args.size(); ++a) {
+      if (FindGlobalOption(args[a]) == nullptr && args[a] != "--version") continue;
+      const bool separate_value = args[a].find('=') == std::string::npos && args[a] != "--version";
+      const std::string option = args[a] + (separate_value && a + 1 < args.size() ? " " + args[a + 1] : "");
+      fprintf(stderr, "qarn %s: %s is an option of qarn itself and goes before the command: qarn %s %s ...\n",
+              command->name, args[a].c_str(), option.c_str(), command->name);
+      return kExitUsage;
     }
     if (args.size() < command->min_args || args.size() > command->max_args) {
       fprintf(stderr, "qarn %s: expected %s (see qarn %s --help)\n", command->name,
@@ -203,4 +286,17 @@ int main(int argc, char** argv) {
   }
   fprintf(stderr, "qarn: unknown command \"%s\" (see qarn --help)\n", name.c_str());
   return kExitUsage;
+}
+
+// Nothing a user types may end the client by an exception: whatever escapes a
+// command is reported and the exit status says it failed.
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    fprintf(stderr, "qarn: %s\n", e.what());
+  } catch (...) {
+    fprintf(stderr, "qarn: an unexpected error ended the command\n");
+  }
+  return qarn::tool::kExitFailed;
 }

@@ -185,8 +185,8 @@ bool RecordBuilder::Build(const transport::RecordRule& rule, uint32_t nodes,
           if (!ParseNumber(value, 0, MaxBytes(*field), &number) ||
               (field->size == SizeRule::kLength16x2 && number % 2 != 0)) {
             *error = "\"" + word + "\": the byte count must be " +
-                     (field->size == SizeRule::kLength16x2 ? "even and " : "") + "at most " +
-                     std::to_string(MaxBytes(*field));
+                     (field->size == SizeRule::kLength16x2 ? "an even number" : "a number") + " from 0 to " +
+                     std::to_string(MaxBytes(*field)) + ", not \"" + value + "\"";
             return false;
           }
           setting.number = static_cast<uint32_t>(number);

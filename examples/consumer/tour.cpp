@@ -7,7 +7,6 @@
 // The default folder is QARN_SERVER_DIR, which the build defines from what
 // the installed package says (see CMakeLists.txt beside this file).
 #include <qarnplus.h>
-
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -48,8 +47,7 @@ int main(int argc, char** argv) {
   // 3. A callback: the stand-in server calls the function whose address we
   //    send, and the library runs it here while the request waits.
   char request[128];
-  snprintf(request, sizeof request, "callback passwd %lu report.pdf",
-           (unsigned long)(uintptr_t)&AskPassword);
+  snprintf(request, sizeof request, "callback passwd %lu report.pdf", (unsigned long)(uintptr_t)&AskPassword);
   f_QARNDRV_Invoke(session, request, &reply, NULL);
   printf("reply:\n%s\n", reply);
 
