@@ -3,25 +3,45 @@
 #include <string.h>
 
 #include "connection/session.h"
+#include "connection/trace.h"
 #include "platform/platform.h"
 #include "qarnplus/callback.h"
 
 namespace msg = qarn::msg;
 namespace os = qarn::os;
+namespace trace = qarn::trace;
 
 unsigned c_QARNPlus_Session::Request(char* message, unsigned size, char** reply) {
   msg::PutInt64(message, msg::kStartOffset, os::PerformanceCounter());
-  if (WriteMessage(message, size) == 0) return 0;
+  const int64_t began = m_pTrace != nullptr ? trace::Now() : 0;
+  if (m_pTrace != nullptr)
+    trace::Message(m_pTrace, this, trace::Direction::kRequest, message, size, trace::kNoDuration);
+  if (WriteMessage(message, size) == 0) return Traced(0, nullptr, began);
 
   char* received = nullptr;
   unsigned length = ReadMessage(&received);
   while (length >= msg::kHeaderSize && msg::InterfaceIs(received, msg::kCallbackInterface)) {
+    const int64_t called = m_pTrace != nullptr ? trace::Now() : 0;
+    if (m_pTrace != nullptr)
+      trace::Message(m_pTrace, this, trace::Direction::kCallback, received, length, trace::kNoDuration);
     c_QARNPlus_Callback::Invoke(received);
-    if (WriteMessage(received, length) == 0) return 0;
+    if (m_pTrace != nullptr)
+      trace::Message(m_pTrace, this, trace::Direction::kAnswer, received, length, called);
+    if (WriteMessage(received, length) == 0) return Traced(0, nullptr, began);
     length = ReadMessage(&received);
   }
   if (reply != nullptr) *reply = received;
   msg::PutInt64(message, msg::kEndOffset, os::PerformanceCounter());
+  return m_pTrace != nullptr ? Traced(length, received, began) : length;
+}
+
+unsigned c_QARNPlus_Session::Traced(unsigned length, const char* received, int64_t began) {
+  if (m_pTrace == nullptr) return length;
+  if (length != 0) {
+    trace::Message(m_pTrace, this, trace::Direction::kReply, received, length, began);
+  } else {
+    trace::NoReply(m_pTrace, this, m_dwLastError, began);
+  }
   return length;
 }
 

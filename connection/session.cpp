@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "connection/launch.h"
+#include "connection/trace.h"
 #include "platform/platform.h"
 #include "qarnplus/server.h"
 
@@ -37,7 +38,8 @@ c_QARNPlus_Session::c_QARNPlus_Session(DWORD pid, HANDLE process, uint32_t windo
       m_hProcess(process),
       m_hPipe(INVALID_HANDLE_VALUE),
       m_replyRing(),
-      m_nNextSlot(0) {
+      m_nNextSlot(0),
+      m_pTrace(qarn::trace::ForNewSession()) {
   namespace os = qarn::os;
   const uint32_t t0 = os::TickCount();
   RetryPause pause;

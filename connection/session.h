@@ -3,6 +3,7 @@
 // of reply slots that replies are read into, and the tag-name cache.
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <map>
 #include <string>
@@ -29,6 +30,8 @@ class c_QARNPlus_Session {
   unsigned Request(char* message, unsigned size, char** reply);
   unsigned WriteMessage(const char* buffer, unsigned size);
   unsigned ReadMessage(char** out);
+  // Writes the trace line of a reply, or of its absence, and returns `length`.
+  unsigned Traced(unsigned length, const char* received, int64_t began);
 
   std::map<DXML_TAG, std::string> m_tagNames;
   DWORD m_dwLastError;
@@ -36,6 +39,7 @@ class c_QARNPlus_Session {
   HANDLE m_hPipe;
   char m_replyRing[qarn::msg::kSlotCount][qarn::msg::kSlotSize];
   unsigned m_nNextSlot;
+  FILE* m_pTrace;  // the message trace, or NULL
 };
 
 namespace qarn {

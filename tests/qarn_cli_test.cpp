@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -24,14 +25,7 @@ struct QarnRun {
   int exit_code = -1;
   std::string out;
   std::string err;
-  std::vector<std::string> ErrLines() const {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    for (size_t end; (end = err.find('\n', at)) != std::string::npos; at = end + 1)
-      lines.push_back(err.substr(at, end - at));
-    if (at < err.size()) lines.push_back(err.substr(at));
-    return lines;
-  }
+  size_t ErrLines() const { return std::count(err.begin(), err.end(), '\n'); }
 };
 
 // The byte the stand-in server writes at record offset `at` for API `code`.
@@ -157,10 +151,15 @@ TEST_F(QarnCli, CallSizesEveryKindOfBufferFromTheRuleTable) {
   run = Qarn("call 388 len@15=6");
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_TRUE(std::regex_search(run.out, std::regex("\n  @15 buffer +6 bytes"))) << run.out;
-  run = Qarn("call 222 --nodes 3");
+  run = Qarn("call 222 --nodes=3");
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_EQ(BlockSection(run.out, "node 3"), "      nothing changed\n") << run.out;
   EXPECT_EQ(BlockSection(run.out, "node 4"), "");
+  // The server counts its views (the last node's NULL link too), not our blocks.
+  EXPECT_TRUE(std::regex_search(
+      run.out, std::regex("^SAPPrint1, API code 222: 7 blocks made here\n.*\n"
+                          "reply: SUCCESS=true, blocks=8\n  \\(the server's blocks=8 counts")))
+      << run.out;
 }
 
 TEST_F(QarnCli, CallUsbSendsTheRecordAndNothingOfItComesBack) {
@@ -173,36 +172,113 @@ TEST_F(QarnCli, CallUsbSendsTheRecordAndNothingOfItComesBack) {
     EXPECT_EQ(BlockSection(run.out, block), "      nothing changed\n") << block << "\n" << run.out;
 }
 
-TEST_F(QarnCli, BadArgumentsExit2WithOneLineOnStderr) {
-  for (const char* arguments : {"frobnicate",
-                                "--frobnicate demo",
-                                "--option x version",
-                                "--server-dir",
-                                "version extra",
-                                "error twelve",
-                                "filter 0",
-                                "help nothing",
-                                "call",
-                                "call 9",
-                                "call nine",
-                                "call 8 text",
-                                "call 8 @3=x",
-                                "call 8 len@2=x",
-                                "call 8 len@10=4",
-                                "call 8 hex@6=00",
-                                "call 1 hex@4=0a0b0c0d",
-                                "call 8 u16@0=70000",
-                                "call 8 null@2=1",
-                                "call 401 len@16=5",
-                                "call 222 --nodes 65",
-                                "call 8 --frob",
-                                "bench --rounds 0",
-                                "bench --laps 3"}) {
-    const QarnRun run = Qarn(arguments);
-    EXPECT_EQ(run.exit_code, 2) << arguments;
-    EXPECT_EQ(run.ErrLines().size(), 1u) << arguments << ": " << run.err;
-    EXPECT_TRUE(run.out.empty()) << arguments << ": " << run.out;
+// Every bad input gets exit 2 (the arguments) or 1 (the server said no) and
+// stderr lines that name the problem; nothing crashes.
+TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
+  ServerFolder slow;  // a "server" that never signals that it is ready
+  std::ofstream(slow.path() + "/qarn_svr") << "#!/bin/sh\nsleep 3.5\n";
+  std::filesystem::permissions(slow.path() + "/qarn_svr", std::filesystem::perms::owner_all);
+  const struct {
+    std::string arguments;
+    int exit_code;
+    const char* err;  // a regex over all of stderr
+  } kCases[] = {
+      {"frobnicate", 2, "unknown command"},
+      {"--frobnicate demo", 2, "unknown option --frobnicate"},
+      {"--server-dir", 2, "--server-dir needs a value"},
+      {"--server-dir /tmp/" + std::string(300, 'a') + " version", 2,
+       "too long: .* 314 characters, at most 259"},
+      {"--suffix abc version", 2, "--suffix takes up to 31 digits.*\"abc\""},
+      {"--suffix -1 version", 2, "--suffix takes up to 31 digits.*\"-1\""},
+      {"--option 99999999999999999999999 version", 2,
+       "--option must be a number from -2147483648 to 2147483647"},
+      {"--trace /nonexistent/trace version", 2, "cannot write to \"/nonexistent/trace\""},
+      {"version --suffix 1", 2, "goes before the command: qarn --suffix 1 version"},
+      {"version extra", 2, "expected no arguments"},
+      {"help nothing", 2, "no command \"nothing\""},
+      {"error twelve", 2, "CODE must be a number from"},
+      {"filter 0", 2, "FACTORY must be a number from 1 to 4294967295, not \"0\""},
+      {"filter -1", 2, "FACTORY must be a number from 1 to 4294967295, not \"-1\""},
+      {"invoke callback passwd 12345 x.pdf", 2,
+       "takes this client's function \"password\" \\(not \"12345\"\\)"},
+      {"invoke callback photo password 1", 2, "callback photo takes this client's function \"absent-photo\""},
+      {"invoke callback", 2, "one of: \"passwd password\""},
+      {"invoke frob", 1, "refused the request: unknown request; try: help, driver error 2"},
+      {"invoke fail 5", 1, "refused the request: .*, driver error 5"},
+      {"invoke echo " + std::string(2000, 'e'), 1, "cut its reply to fit one 1024-byte message"},
+      {"invoke echo " + std::string(70000, 'e'), 1, "refused the request: the request is too long"},
+      {"call", 2, "expected API-CODE"},
+      {"call 9", 2, "no record type has API code \"9\""},
+      {"call 8 text", 2, "is not a setting"},
+      {"call 8 @3=x", 2, "\"@3=x\""},
+      {"call 8 len@2=x", 2, "\"len@2=x\""},
+      {"call 8 len@2=-1", 2, "byte count must be a number from 0 to 1048576, not \"-1\""},
+      {"call 8 len@10=4", 2, "len@10"},
+      {"call 8 hex@6=00", 2, "hex@6"},
+      {"call 1 hex@4=0a0b0c0d", 2, "runs past the end"},
+      {"call 8 u16@0=70000", 2, "fits 2 byte"},
+      {"call 8 null@2=1", 2, "takes no value"},
+      {"call 401 len@16=5", 2, "len@16"},
+      {"call 222 --nodes 65", 2, "--nodes must be a number from 0 to 64, not \"65\""},
+      {"call 222 --nodes=", 2, "--nodes must be a number from 0 to 64, not \"\""},
+      {"call 8 --frob", 2, "unknown option --frob"},
+      {"bench --rounds 0", 2, "--rounds must be a number from 1 to 1000000"},
+      {"bench --rounds=0", 2, "--rounds must be a number from 1 to 1000000"},
+      {"bench --laps 3", 2, "unknown argument"},
+      {"--server-dir '" + slow.path() + "' version", 1,
+       "^qarn: waiting for .*/qarn_svr to signal that it is ready.*\nqarn: the server .* did not start"},
+  };
+  for (const auto& c : kCases) {
+    const std::string shown = c.arguments.substr(0, 60);
+    const QarnRun run = Qarn(c.arguments);
+    EXPECT_EQ(run.exit_code, c.exit_code) << shown << ": " << run.err;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(c.err))) << shown << ": " << run.err;
+    EXPECT_EQ(run.err.find("waiting") == std::string::npos ? 1u : 2u, run.ErrLines()) << shown;
+    if (c.exit_code == 2) EXPECT_TRUE(run.out.empty()) << shown << ": " << run.out;
   }
+}
+
+// What the commands print for good input, the server's answers passed on as
+// they came.
+TEST_F(QarnCli, CommandsPrintWhatWasAskedFor) {
+  const struct {
+    const char* arguments;
+    const char* out;  // a regex over all of stdout
+  } kCases[] = {
+      {"--version", "^qarn [0-9]+\\.[0-9]+\\.[0-9]+\n$"},
+      {"tag 0x7", "^7 seal\n$"},
+      {"tag boolVal", "^2 boolVal\n$"},
+      {"error 6", "^6: the document call failed\n$"},
+      {"invoke callback passwd password x.pdf",
+       "password asked for \"x.pdf\".*\n(.*\n)*.*\"6\" name=\"length\"/>\n.*\"s3cret\" name=\"password\""},
+      {"invoke callback text selected-text 7 1 2 3 4 5",
+       "selected text #7 at \\(1,2\\)-\\(3,4\\), value 5\n"},
+      {"invoke help", "In callback requests, name one of qarn's functions.*\n.*callback passwd password"},
+  };
+  for (const auto& c : kCases) {
+    const QarnRun run = Qarn(c.arguments);
+    EXPECT_EQ(run.exit_code, 0) << c.arguments << ": " << run.err;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(c.out))) << c.arguments << ": " << run.out;
+  }
+}
+
+// One line per message, callbacks nested under the request they came with.
+TEST_F(QarnCli, TraceShowsEveryMessageOfTheSession) {
+  const std::string file = scratch_.path() + "/trace";
+  const QarnRun run = Qarn("--trace '" + file + "' invoke callback passwd password x.pdf");
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::ifstream in(file);
+  const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string head = " +[0-9]+\\.[0-9]{3} ms  session [0-9a-f]{8}  ";
+  const std::string took = "  [0-9]+\\.[0-9]{3} ms\n";
+  const std::string expected =
+      "^# qarnplus trace[^\n]*\n" + head + "->    QARN_Driver +Init +146 bytes\n" + head +
+      "<-    QARN_Driver +Init +146 bytes" + took + head + "->    QARN_Driver +Invoke +[0-9]+ bytes\n" +
+      head + "   <- QARN_Callback GetDocPasswd +([0-9]+) bytes\n" + head +
+      "   -> QARN_Callback GetDocPasswd +\\1 bytes" + took + head +
+      "<-    QARN_Driver +Invoke +[0-9]+ bytes" + took + head + "->    QARN_Driver +Clean +146 bytes\n" +
+      head + "<-    QARN_Driver +Clean +146 bytes" + took + head + "->    QARN_Server +Shutdown +146 bytes\n";
+  EXPECT_TRUE(std::regex_search(trace, std::regex(expected))) << trace;
 }
 
 TEST_F(QarnCli, MissingOrSilentServerExits1) {
@@ -210,7 +286,7 @@ TEST_F(QarnCli, MissingOrSilentServerExits1) {
   for (const char* command : {"version", "call 1", "demo"}) {
     const QarnRun run = Qarn("--server-dir '" + empty.path() + "' " + command);
     EXPECT_EQ(run.exit_code, 1) << command;
-    ASSERT_EQ(run.ErrLines().size(), 1u) << command << ": " << run.err;
+    ASSERT_EQ(run.ErrLines(), 1u) << command << ": " << run.err;
     EXPECT_NE(run.err.find("no server at"), std::string::npos) << run.err;
   }
   // A server that starts but stops answering at the first (or second) request.
@@ -220,13 +296,13 @@ TEST_F(QarnCli, MissingOrSilentServerExits1) {
     const PeerScript script("exit");
     const QarnRun run = Qarn("--server-dir '" + silent.path() + "' version");
     EXPECT_EQ(run.exit_code, 1);
-    EXPECT_EQ(run.ErrLines().size(), 1u) << run.err;
+    EXPECT_EQ(run.ErrLines(), 1u) << run.err;
   }
   for (const char* command : {"call 1", "invoke echo x"}) {
     const PeerScript script("reply,exit");
     const QarnRun run = Qarn("--server-dir '" + silent.path() + "' " + command);
     EXPECT_EQ(run.exit_code, 1) << command;
-    ASSERT_EQ(run.ErrLines().size(), 1u) << command << ": " << run.err;
+    ASSERT_EQ(run.ErrLines(), 1u) << command << ": " << run.err;
     EXPECT_NE(run.err.find("did not answer"), std::string::npos) << run.err;
   }
 }
@@ -235,8 +311,8 @@ TEST_F(QarnCli, EveryCommandHasHelp) {
   const QarnRun usage = Qarn("--help");
   ASSERT_EQ(usage.exit_code, 0);
   EXPECT_EQ(Qarn("help").out, usage.out);
-  const std::vector<std::string> commands = {"demo", "version", "invoke", "error",
-                                             "tag",  "filter",  "call",   "bench"};
+  const std::vector<std::string> commands = {"help", "demo",   "version", "invoke", "error",
+                                             "tag",  "filter", "call",    "bench"};
   for (const std::string& command : commands) {
     EXPECT_NE(usage.out.find("\n  " + command + " "), std::string::npos) << command;
     const QarnRun help = Qarn(command + " --help");

@@ -73,8 +73,9 @@ int RunInvoke(const Options& options, const std::vector<std::string>& args) {
     return kExitFailed;
   }
   if (ReplyValue(text, "SUCCESS") != "true") {
-    fprintf(stderr, "qarn invoke: the server refused the request: %s (driver error %s)\n",
-            ReplyValue(text, "error").c_str(), ReplyValue(text, "code").c_str());
+    const std::string code = ReplyValue(text, "code");
+    fprintf(stderr, "qarn invoke: the server refused the request: %s%s%s\n",
+            ReplyValue(text, "error").c_str(), code.empty() ? "" : ", driver error ", code.c_str());
     return kExitFailed;
   }
   return kExitOk;
