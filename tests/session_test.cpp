@@ -1,17 +1,24 @@
-// Server sessions: launch values, starting and ending sessions with real
-// server processes, and every way a start can fail.
+// Sessions with real server processes: launch values, starting, ending and
+// failing starts; the bytes each call sends and how it reads the answer
+// (against the scripted peer, which records what it received); callbacks;
+// and the stand-in server's driver state, texts, tags and filters.
 #include "connection/session.h"
 
 #include <gtest/gtest.h>
+#include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "connection/launch.h"
-#include "peers/scripted_peer.h"
+#include "peer_session.h"
+#include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
+#include "qarnplus/filters.h"
 #include "qarnplus/server.h"
 #include "tests/hardening_support.h"
 
@@ -158,6 +165,469 @@ TEST(Session, FailedStarts) {
   EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, folder.path().c_str(), ""));
   unsetenv("QARN_CONFIG");
   EXPECT_EQ(before, hardening::OwnSharedObjects());
+}
+
+namespace msg = qarn::msg;
+
+const char kServiceOff[] =
+    "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
+    "name=\"error\"/>\n</QARN_RET>";
+
+// A factory value: only its number travels; nobody calls it.
+const auto kFactory = reinterpret_cast<c_QARNPlus_FilterEntry::PfnCreate>(static_cast<uintptr_t>(0x00ABCDEF));
+
+uint32_t IdentityOf(QARN_FilterDef* filter) {
+  return static_cast<uint32_t>(
+      reinterpret_cast<uintptr_t>(static_cast<c_QARNPlus_FilterDef*>(filter)->m_pFilterDef));
+}
+
+class WithPeer : public qarn::test::PeerSessionTest {
+ protected:
+  c_QARNPlus_Session* session() { return qarn::AsSession(h_); }
+  std::string Invoke(const char* request, LARGE_INTEGER* times = nullptr) {
+    const char* reply = nullptr;
+    f_QARNDRV_Invoke(h_, request, &reply, times);
+    return reply != nullptr ? reply : "(null)";
+  }
+  // A 150-byte "GetVersion" through Request; returns its result.
+  unsigned Send(char** reply) {
+    msg::Begin(message_, 150, msg::kServerInterface, "GetVersion");
+    return session()->Request(message_, 150, reply);
+  }
+  char message_[150];
+};
+
+TEST_F(WithPeer, DriverCallsOnTheWire) {
+  Open("reply");
+  EXPECT_EQ("#1", Invoke(""));
+  f_QARNDRV_Invoke(h_, "abc", nullptr, nullptr);  // still sent and waited for
+  f_QARNDRV_Init(h_);
+  f_QARNDRV_Clean(h_);
+  EXPECT_EQ(5, f_QARNDRV_GetLastError(h_));
+  EXPECT_STREQ("FormatMessage#6", f_QARNDRV_FormatMessage(h_, static_cast<QARNDRV_ERR>(-3)));
+
+  const auto m = folder_.Received();
+  ASSERT_EQ(6u, m.size());
+  const struct {
+    const char* method;
+    size_t size;
+  } expected[] = {{"Invoke", 147}, {"Invoke", 150},       {"Init", 146},
+                  {"Clean", 146},  {"GetLastError", 150}, {"FormatMessage", 663}};
+  for (size_t i = 0; i < m.size(); ++i) {
+    EXPECT_TRUE(m[i].IsRequest(expected[i].method)) << i;
+    EXPECT_TRUE(msg::InterfaceIs(m[i].bytes.data(), "QARN_Driver")) << i;
+    EXPECT_EQ(expected[i].size, m[i].bytes.size()) << i;
+  }
+  EXPECT_EQ(std::string(1, '\0'), m[0].bytes.substr(146));
+  EXPECT_EQ(std::string("abc", 4), m[1].bytes.substr(146));
+  EXPECT_EQ(-3, msg::GetInt32(m[5].bytes.data(), 146));
+  EXPECT_EQ(std::string(513, '\0'), m[5].bytes.substr(150));
+}
+
+// Callback messages before the reply are answered in order, each with its
+// own length; an unknown one comes back unchanged. A request without a reply
+// pointer still serves them and takes its reply out of the pipe.
+TEST_F(WithPeer, CallbacksBeforeTheReply) {
+  Open("cb3,unknowncb,cb2");
+  EXPECT_EQ("#1", Invoke("x"));
+  EXPECT_EQ(4u, session()->m_nNextSlot);  // three callbacks, then the reply
+  EXPECT_EQ(2, f_QARNSVR_GetVersion(h_));
+  f_QARNDRV_Init(h_);
+  EXPECT_EQ("#4", Invoke("next"));
+
+  const auto m = folder_.Received();
+  ASSERT_EQ(12u, m.size());
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_EQ(2u, m[k].kind);
+    ASSERT_EQ(146u + 10 * k, m[k].bytes.size());
+    EXPECT_TRUE(msg::MethodIs(m[k].bytes.data(), ("Probe" + std::to_string(k)).c_str()));
+  }
+  const std::string& unknown = m[5].bytes;
+  ASSERT_EQ(300u, unknown.size());
+  EXPECT_TRUE(msg::MethodIs(unknown.data(), "NoSuchCallback"));
+  for (size_t i = 146; i < unknown.size(); ++i) ASSERT_EQ(static_cast<char>(i * 7 + 300), unknown[i]) << i;
+  EXPECT_TRUE(m[6].IsRequest("Init"));
+  EXPECT_TRUE(m[9].IsRequest("Invoke"));
+}
+
+// Messages shorter than a callback are the reply, even if they look like
+// one; a reply longer than the slot fails the read, and the session goes on.
+TEST_F(WithPeer, ShortAndOversizedReplies) {
+  Open("short,shortcb,long,reply");
+  char* reply = nullptr;
+  EXPECT_EQ(100u, Send(&reply));
+  ASSERT_NE(nullptr, reply);
+  EXPECT_EQ(0, msg::GetInt32(reply, 146));
+  EXPECT_EQ(100u, Send(&reply));
+  ASSERT_NE(nullptr, reply);
+  EXPECT_TRUE(msg::InterfaceIs(reply, "QARN_Callback"));
+  EXPECT_EQ(0u, Send(&reply));
+  EXPECT_EQ(nullptr, reply);
+  EXPECT_EQ(qarn::os::kErrorMoreData, session()->m_dwLastError);
+  EXPECT_NE(0, msg::GetInt64(message_, msg::kEndOffset));  // the exchange ended with a read
+  EXPECT_EQ(4, f_QARNSVR_GetVersion(h_));
+  EXPECT_EQ(4u, folder_.Received().size());  // nothing was answered as a callback
+}
+
+// A server gone mid-request: the read fails; then the write itself fails,
+// leaving the reply pointer and the end counter untouched; Invoke gives
+// Service Off, one static text.
+TEST_F(WithPeer, ServerThatExitsMidRequest) {
+  Open("exit");
+  char* reply = reinterpret_cast<char*>(1);
+  EXPECT_EQ(0u, Send(&reply));
+  EXPECT_EQ(nullptr, reply);
+  EXPECT_EQ(qarn::os::kErrorBrokenPipe, session()->m_dwLastError);
+  EXPECT_NE(0, msg::GetInt64(message_, msg::kEndOffset));
+  reply = reinterpret_cast<char*>(1);
+  EXPECT_EQ(0u, Send(&reply));
+  EXPECT_EQ(reinterpret_cast<char*>(1), reply);
+  EXPECT_EQ(0, msg::GetInt64(message_, msg::kEndOffset));
+  EXPECT_NE(0u, session()->m_dwLastError);
+  const char* first = nullptr;
+  const char* again = nullptr;
+  f_QARNDRV_Invoke(h_, "anyone there?", &first, nullptr);
+  f_QARNDRV_Invoke(h_, "x", &again, nullptr);
+  EXPECT_STREQ(kServiceOff, first);
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(QARNDRV_ERR_NONE, f_QARNDRV_GetLastError(h_));
+}
+
+// The counters of an exchange; a reply stays intact for seven more reads
+// and is overwritten by the eighth.
+TEST_F(WithPeer, CountersAndTheReplyRing) {
+  Open("reply");
+  LARGE_INTEGER times[4] = {};
+  const char* first = nullptr;
+  f_QARNDRV_Invoke(h_, "time me", &first, times);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(1001, times[1].QuadPart);  // the server's own two counters
+  EXPECT_EQ(2001, times[2].QuadPart);
+  EXPECT_GT(times[0].QuadPart, 0);
+  EXPECT_LE(times[0].QuadPart, times[3].QuadPart);
+  // On the wire: the library's start counter, and an end counter of 0.
+  const auto m = folder_.Received();
+  ASSERT_EQ(1u, m.size());
+  EXPECT_EQ(times[0].QuadPart, msg::GetInt64(m[0].bytes.data(), msg::kStartOffset));
+  EXPECT_EQ(0, msg::GetInt64(m[0].bytes.data(), msg::kEndOffset));
+
+  for (int i = 2; i <= 8; ++i) {
+    const char* later = nullptr;
+    f_QARNDRV_Invoke(h_, "n", &later, nullptr);
+    ASSERT_NE(first, later);
+  }
+  EXPECT_STREQ("#1", first);
+  const char* ninth = nullptr;
+  f_QARNDRV_Invoke(h_, "n", &ninth, nullptr);
+  EXPECT_EQ(first, ninth);
+  EXPECT_STREQ("#9", first);
+}
+
+// Names by number are cached per session, after a successful lookup only;
+// numbers by name are asked every time, the name cut to 256 bytes.
+TEST_F(WithPeer, TagLookups) {
+  Open("long,reply");
+  EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42)));
+  const char* first = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42));
+  ASSERT_NE(nullptr, first);
+  EXPECT_STREQ("GetTagNameByID#2", first);
+  const char* second = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42));
+  ASSERT_NE(nullptr, second);
+  EXPECT_NE(first, second);
+  EXPECT_STREQ(first, second);
+  const std::string name(300, 'q');
+  EXPECT_EQ(3, f_QARNDRV_GetTagIDByName(h_, name.c_str()));
+  EXPECT_EQ(4, f_QARNDRV_GetTagIDByName(h_, name.c_str()));
+
+  const auto m = folder_.Received();
+  ASSERT_EQ(4u, m.size());
+  EXPECT_EQ(407u, m[1].bytes.size());
+  EXPECT_EQ(-42, msg::GetInt32(m[1].bytes.data(), 146));
+  EXPECT_EQ(std::string(257, '\0'), m[1].bytes.substr(150));
+  EXPECT_TRUE(m[2].IsRequest("GetTagIDByName"));
+  EXPECT_EQ(407u, m[2].bytes.size());
+  EXPECT_EQ(std::string(256, 'q') + std::string(5, '\0'), m[2].bytes.substr(146));
+}
+
+TEST_F(WithPeer, FilterLifecycleOnTheWire) {
+  Open("reply");
+  QARN_FilterEntry* entry = c_QARNPlus_FilterEntry::CreateInstance(h_, kFactory);
+  QARN_FilterDef* filter = entry->Create();
+  ASSERT_NE(nullptr, filter);
+  const uint32_t identity = IdentityOf(filter);
+  EXPECT_NE(0u, identity);
+  char* name = filter->GetName();
+  ASSERT_NE(nullptr, name);
+  EXPECT_STREQ("GetFilterName#2", name);
+  EXPECT_EQ(name, filter->GetName());  // one buffer, overwritten
+  EXPECT_STREQ("GetFilterName#3", name);
+  filter->Destroy(nullptr);  // keeps the entry
+  QARN_FilterDef* another = entry->Create();
+  ASSERT_NE(nullptr, another);
+  another->Destroy(entry);
+
+  const auto m = folder_.Received();
+  ASSERT_EQ(6u, m.size());
+  EXPECT_TRUE(m[0].IsRequest("CreateFilter"));
+  EXPECT_EQ(154u, m[0].bytes.size());
+  EXPECT_EQ(0x00ABCDEFu, msg::GetUInt32(m[0].bytes.data(), 146));
+  EXPECT_EQ(0u, msg::GetUInt32(m[0].bytes.data(), 150));
+  EXPECT_EQ(166u, m[1].bytes.size());
+  EXPECT_EQ(identity, msg::GetUInt32(m[1].bytes.data(), 146));
+  EXPECT_EQ(std::string(16, '\0'), m[1].bytes.substr(150));
+  for (size_t release : {3, 5}) {
+    EXPECT_TRUE(m[release].IsRequest("GetFilterName"));
+    EXPECT_EQ(150u, m[release].bytes.size());
+  }
+  EXPECT_EQ(identity, msg::GetUInt32(m[3].bytes.data(), 146));
+  EXPECT_TRUE(m[4].IsRequest("CreateFilter"));
+}
+
+TEST_F(WithPeer, NullFactoryAndZeroIdentitySendNothing) {
+  Open("zero");
+  QARN_FilterEntry* empty = c_QARNPlus_FilterEntry::CreateInstance(h_, nullptr);
+  ASSERT_NE(nullptr, empty);
+  EXPECT_EQ(nullptr, empty->Create());
+  QARN_FilterEntry* entry = c_QARNPlus_FilterEntry::CreateInstance(h_, kFactory);
+  QARN_FilterDef* filter = entry->Create();  // the reply's identity is 0
+  ASSERT_NE(nullptr, filter);
+  EXPECT_EQ(0u, IdentityOf(filter));
+  EXPECT_EQ(nullptr, filter->GetName());
+  filter->Destroy(entry);  // neither sends nor deletes
+  EXPECT_EQ(1u, folder_.Received().size());
+  delete filter;
+  delete entry;
+  delete empty;
+}
+
+TEST(UnknownHandles, SendNothingAndGiveTheFailureValues) {
+  int stale = 0;
+  for (void* h : {static_cast<void*>(nullptr), static_cast<void*>(&stale)}) {
+    const char* reply = "untouched?";
+    LARGE_INTEGER times[4] = {{{7, 7}}, {{7, 7}}, {{7, 7}}, {{7, 7}}};
+    f_QARNDRV_Invoke(h, "x", &reply, times);
+    EXPECT_EQ(nullptr, reply);
+    EXPECT_EQ(7u, times[3].u.LowPart);
+    EXPECT_EQ(QARNDRV_ERR_NONE, f_QARNDRV_GetLastError(h));
+    EXPECT_EQ(nullptr, f_QARNDRV_FormatMessage(h, QARNDRV_ERR_NONE));
+    EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(h, static_cast<DXML_TAG>(1)));
+    EXPECT_EQ(DXML_TAG_INVALID, f_QARNDRV_GetTagIDByName(h, "seal"));
+    f_QARNDRV_Init(h);
+    f_QARNDRV_Clean(h);
+    f_QARNDRV_Free(h, &stale);
+  }
+  EXPECT_EQ(0, stale);
+}
+
+// The stand-in server keeps driver state, tags and filters.
+class WithServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    h_ = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+    ASSERT_NE(nullptr, h_);
+  }
+  void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
+  std::string Invoke(const std::string& request) {
+    const char* reply = nullptr;
+    f_QARNDRV_Invoke(h_, request.c_str(), &reply, nullptr);
+    return reply != nullptr ? reply : "";
+  }
+  void* h_ = nullptr;
+};
+
+// Each error the server reports is the one its request caused, explained by
+// its own text; Clean takes the driver back to its first state.
+TEST_F(WithServer, ErrorsAndTheirTexts) {
+  const std::string huge(70000, 'z');
+  const struct {
+    std::function<void()> request;
+    const char* text;
+  } cases[] = {
+      {[&] { Invoke("echo hi"); }, "the driver is not initialised: send Init first"},
+      {[&] { f_QARNDRV_Init(h_); }, "no error"},
+      {[&] { Invoke("no such verb"); }, "unknown request"},
+      {[&] { Invoke("callback passwd 0 doc"); }, "bad argument"},
+      {[&] { f_QARNDRV_GetTagIDByName(h_, "no such tag"); }, "unknown tag"},
+      {[&] { Invoke(huge); }, "the request is too long"},
+      {[&] { f_QARNDRV_Clean(h_), Invoke("echo again"); }, "the driver is not initialised: send Init first"},
+  };
+  for (const auto& c : cases) {
+    c.request();
+    const char* text = f_QARNDRV_FormatMessage(h_, f_QARNDRV_GetLastError(h_));
+    EXPECT_STREQ(c.text, text ? text : "(none)");
+  }
+  EXPECT_STREQ("unknown error code 12345", f_QARNDRV_FormatMessage(h_, static_cast<QARNDRV_ERR>(12345)));
+}
+
+TEST_F(WithServer, RepliesAreEscapedAndCutToTheSlot) {
+  f_QARNDRV_Init(h_);
+  EXPECT_EQ(
+      "<QARN_RET>\n\t<boolVal val=\"true\" name=\"SUCCESS\"/>\n\t<stringVal val=\"a &lt;b&gt; &amp; "
+      "&quot;c&quot;&#1;&#255;\" name=\"echo\"/>\n</QARN_RET>",
+      Invoke("echo a <b> & \"c\"\x01\xff"));
+  // Cut so that the text, its end tag and the terminating zero fit the slot
+  // with one byte to spare.
+  const std::string cut = Invoke("echo " + std::string(2000, 'x'));
+  EXPECT_EQ(msg::kSlotSize - msg::kPayloadOffset - 2, cut.size());
+  EXPECT_EQ("xxx\n</QARN_RET>", cut.substr(cut.size() - 15));
+  EXPECT_GT(f_QARNSVR_GetVersion(h_), 0);  // still serving
+}
+
+TEST_F(WithServer, TagTable) {
+  const char* name = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(7));
+  ASSERT_NE(nullptr, name);
+  EXPECT_EQ(7, f_QARNDRV_GetTagIDByName(h_, name));
+  EXPECT_EQ(DXML_TAG_INVALID, f_QARNDRV_GetTagIDByName(h_, "no such tag"));
+  const char* unknown = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(999));
+  ASSERT_NE(nullptr, unknown);
+  EXPECT_STREQ("", unknown);
+}
+
+TEST_F(WithServer, FilterNamesAreCutAndReleasesAreSeen) {
+  f_QARNDRV_Init(h_);
+  // The server picks the kind by factory value; 4 is its long-named kind.
+  auto factory = reinterpret_cast<c_QARNPlus_FilterEntry::PfnCreate>(static_cast<uintptr_t>(4));
+  QARN_FilterEntry* entry = c_QARNPlus_FilterEntry::CreateInstance(h_, factory);
+  QARN_FilterDef* filter = entry->Create();
+  ASSERT_NE(nullptr, filter);
+  EXPECT_STREQ("SignatureVerifi", filter->GetName());
+  EXPECT_NE(std::string::npos, Invoke("filters").find("<intVal val=\"1\" name=\"count\"/>"));
+  filter->Destroy(entry);
+  EXPECT_NE(std::string::npos, Invoke("filters").find("<intVal val=\"0\" name=\"count\"/>"));
+
+  // Proxies of an ended session send nothing, and Destroy still deletes.
+  entry = c_QARNPlus_FilterEntry::CreateInstance(h_, kFactory);
+  filter = entry->Create();
+  ASSERT_NE(nullptr, filter);
+  f_QARNSVR_FreeLibrary(h_);
+  h_ = nullptr;
+  EXPECT_EQ(nullptr, entry->Create());
+  EXPECT_EQ(nullptr, filter->GetName());
+  filter->Destroy(entry);  // the sanitizer build checks it
+}
+
+// What the application's functions saw.
+struct Seen {
+  std::string document;
+  unsigned short n = 0;
+  RECT rect = {};
+  long value = 0;
+  void* context = nullptr;
+  unsigned long number = 0;
+  std::string text;
+  int calls = 0;
+} g_seen;
+
+int WINAPI AnswerPasswd(unsigned char* password, unsigned int* length, const char* document) {
+  ++g_seen.calls;
+  g_seen.document = document;
+  memcpy(password, "12345", 5);
+  *length = 5;
+  return 77;
+}
+
+int AnswerSelectedText(unsigned short n, RECT rect, long value) {
+  ++g_seen.calls;
+  g_seen.n = n;
+  g_seen.rect = rect;
+  g_seen.value = value;
+  return -5;
+}
+
+bool AnswerPhoto(void* context, RECT* rect, unsigned long number, const char* text) {
+  ++g_seen.calls;
+  g_seen.context = context;
+  g_seen.rect = *rect;
+  g_seen.number = number;
+  g_seen.text = text;
+  rect->right = 999;  // travels back in the answer, not to the server's caller
+  return true;
+}
+
+// Stands in for the server's channel: the peer is this process's Invoke.
+class Loopback : public c_QARNSVR_Callback {
+ public:
+  int Forward(void* message, unsigned size) override {
+    last_size = size;
+    if (fail) return -1;
+    c_QARNPlus_Callback::Invoke(message);
+    return 0;
+  }
+  unsigned last_size = 0;
+  bool fail = false;
+};
+
+TEST(Forwarders, PasswordOfFiveBytesAndNeutralResultsWithoutAnAnswer) {
+  Loopback loopback;
+  c_QARNPlus_Callback::m_pCallback = &loopback;
+  g_seen = Seen();
+  unsigned char password[256];
+  memset(password, 'x', sizeof password);
+  unsigned int length = 0;
+  const auto passwd = c_QARNPlus_Callback::RegGetDocPasswd(&AnswerPasswd);
+  EXPECT_EQ(77, passwd(password, &length, std::string(300, 'd').c_str()));
+  EXPECT_EQ(5u, length);
+  EXPECT_EQ(std::string("12345x"), std::string(reinterpret_cast<char*>(password), 6));  // exactly five bytes
+  EXPECT_EQ(std::string(260, 'd'), g_seen.document);
+  EXPECT_EQ(675u, loopback.last_size);
+
+  // A failed forward touches nothing and gives neutral results.
+  loopback.fail = true;
+  length = 42;
+  EXPECT_EQ(0, passwd(password, &length, "doc"));
+  EXPECT_EQ(42u, length);
+  EXPECT_EQ('1', password[0]);
+  EXPECT_EQ(0, c_QARNPlus_Callback::RegEnumSelectedText(&AnswerSelectedText)(1, RECT{}, 2));
+  RECT rect = {};
+  EXPECT_FALSE(c_QARNPlus_Callback::RegDspAbsentPhoto(&AnswerPhoto)(nullptr, &rect, 0, ""));
+  EXPECT_EQ(1, g_seen.calls);
+
+  // Without a channel the password is 256 zeros.
+  c_QARNPlus_Callback::m_pCallback = nullptr;
+  EXPECT_EQ(0, passwd(password, &length, "doc"));
+  EXPECT_EQ(256u, length);
+  EXPECT_EQ(std::string(256, '\0'), std::string(reinterpret_cast<char*>(password), 256));
+  EXPECT_EQ(1, g_seen.calls);
+}
+
+// Across processes: the server calls the forwarders; this process's
+// functions run while the request waits.
+TEST_F(WithServer, CallbacksRoundTripAndRefusedAddresses) {
+  f_QARNDRV_Init(h_);
+  g_seen = Seen();
+  const auto address = [](auto function) { return std::to_string(reinterpret_cast<uintptr_t>(function)); };
+  char hex[16];
+  snprintf(hex, sizeof hex, "0x%lx",
+           static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&AnswerSelectedText)));
+
+  std::string reply = Invoke("callback passwd " + address(&AnswerPasswd) + " " + std::string(300, 'n'));
+  EXPECT_EQ(std::string(260, 'n'), g_seen.document);
+  for (const char* part : {"<intVal val=\"77\" name=\"result\"/>", "<intVal val=\"5\" name=\"length\"/>",
+                           "<stringVal val=\"12345\" name=\"password\"/>"}) {
+    EXPECT_NE(std::string::npos, reply.find(part)) << reply;
+  }
+  reply = Invoke("callback text " + std::string(hex) + " 65535 -1 2 3 4 -7");
+  EXPECT_EQ(65535, g_seen.n);
+  EXPECT_EQ(-1, g_seen.rect.left);
+  EXPECT_EQ(4, g_seen.rect.bottom);
+  EXPECT_EQ(-7, g_seen.value);
+  EXPECT_NE(std::string::npos, reply.find("<intVal val=\"-5\" name=\"result\"/>")) << reply;
+
+  reply = Invoke("callback photo " + address(&AnswerPhoto) + " 4660 10 20 30 40 6 a photo.jpg");
+  EXPECT_EQ(reinterpret_cast<void*>(4660), g_seen.context);
+  EXPECT_EQ(30, g_seen.rect.right);
+  EXPECT_EQ(6u, g_seen.number);
+  EXPECT_EQ("a photo.jpg", g_seen.text);
+  EXPECT_NE(std::string::npos, reply.find("<stringVal val=\"true\" name=\"result\"/>")) << reply;
+  EXPECT_NE(std::string::npos, reply.find("<stringVal val=\"10 20 30 40\" name=\"rect\"/>")) << reply;
+  EXPECT_EQ(3, g_seen.calls);
+
+  for (const char* refused :
+       {"callback passwd 0 doc", "callback passwd 12abc doc", "callback nosuch 5", "callback text 5 1 2 3"}) {
+    EXPECT_NE(std::string::npos, Invoke(refused).find("val=\"false\" name=\"SUCCESS\"")) << refused;
+    EXPECT_EQ(3, f_QARNDRV_GetLastError(h_)) << refused;
+  }
+  EXPECT_EQ(3, g_seen.calls);
 }
 
 }  // namespace
