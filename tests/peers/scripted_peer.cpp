@@ -28,13 +28,6 @@
 //   exit       exit without replying
 //   die        killed by SIGKILL without replying
 //   close      close the pipe without replying, stay a second, exit
-//   verb       an "Invoke" text is a command (other requests: reply):
-//     callbacks <address> <total> <k> between|pending
-//         "EnumSelectedText" callbacks n = 1..total to the client's function
-//         <address>; killed after callback k is answered (between) or right
-//         after it is sent (pending); replies "ok callbacks" if k > total
-//     doc <record block> <api code>      the document call; replies its text
-//     doc-die <record block> <api code>  the same, killed before replying
 //
 // Every message received is appended to <server folder>/peer.record as
 // [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer).
@@ -53,9 +46,6 @@
 
 #include "connection/message.h"
 #include "platform/platform.h"
-#include "server/document.h"
-// The document call is the stand-in server's own code.
-#include "server/document.cpp"  // NOLINT(bugprone-suspicious-include)
 
 namespace {
 
@@ -65,7 +55,6 @@ namespace os = qarn::os;
 constexpr uint32_t kRequestKind = 1;
 constexpr uint32_t kCallbackAnswerKind = 2;
 constexpr size_t kCapacity = 65536;
-constexpr uint32_t kEnumSelectedTextSize = 176;
 
 std::string g_folder;
 char g_buffer[kCapacity + 1024];
@@ -160,70 +149,25 @@ uint32_t NormalReply(const char* request, int seq) {
   return static_cast<uint32_t>(msg::kResultOffset + strlen(text) + 1);
 }
 
-// Sends one callback message and records the answer. False: the client is gone.
-bool SendCallback(HANDLE pipe, const char* message, uint32_t size) {
-  if (os::PipeWrite(pipe, message, size) != os::kErrorSuccess) return false;
-  uint32_t length = 0;
-  if (os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) return false;
-  Record(kCallbackAnswerKind, g_buffer, length);
-  return true;
-}
-
-// A callback message of `size` bytes with a byte pattern behind its header.
+// Sends a callback message of `size` bytes with a byte pattern behind its
+// header and records the answer. False: the client is gone.
 bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
   char message[msg::kSlotSize];
   msg::Begin(message, size, msg::kCallbackInterface, method);
   for (uint32_t i = msg::kHeaderSize; i < size; ++i) message[i] = static_cast<char>(i * 7 + size);
-  return SendCallback(pipe, message, size);
-}
-
-// "callbacks": EnumSelectedText for n = 1..total, rect {n, 2n, 3n, 4n}, value 100 + n.
-bool SendCallbacks(HANDLE pipe, uint32_t address, int total, int fatal, bool pending) {
-  char message[kEnumSelectedTextSize];
-  for (int n = 1; n <= total; ++n) {
-    msg::Begin(message, sizeof message, msg::kCallbackInterface, "EnumSelectedText");
-    msg::PutUInt32(message, 146, address);
-    memcpy(message + 154, &n, 2);
-    const int32_t rect[4] = {n, 2 * n, 3 * n, 4 * n};
-    memcpy(message + 156, rect, sizeof rect);
-    msg::PutInt32(message, 172, 100 + n);
-    if (pending && n == fatal) {
-      os::PipeWrite(pipe, message, sizeof message);
-      Crash();
-    }
-    if (!SendCallback(pipe, message, sizeof message)) return false;
-    if (n == fatal) Crash();
+  uint32_t length = 0;
+  if (os::PipeWrite(pipe, message, size) != os::kErrorSuccess ||
+      os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) {
+    return false;
   }
+  Record(kCallbackAnswerKind, g_buffer, length);
   return true;
-}
-
-// An "Invoke" text as a command; returns the reply length, 0 to end.
-uint32_t Verb(HANDLE pipe, const char* request, int seq) {
-  char verb[32] = {0}, a[64] = {0}, b[64] = {0}, c[64] = {0}, d[64] = {0};
-  sscanf(request + msg::kPayloadOffset, "%31s %63s %63s %63s %63s", verb, a, b, c, d);
-  const std::string command = verb;
-  if (command == "callbacks") {
-    const bool pending = strcmp(d, "pending") == 0;
-    if (!SendCallbacks(pipe, static_cast<uint32_t>(strtoul(a, nullptr, 0)), atoi(b), atoi(c), pending))
-      return 0;
-    BeginReply(request);
-    return TextReply("ok callbacks");
-  }
-  if (command == "doc" || command == "doc-die") {
-    char text[msg::kSlotSize - msg::kPayloadOffset];
-    qarn::server::PerformDocumentCall(a, b, text, sizeof text);
-    if (command == "doc-die") Crash();
-    BeginReply(request);
-    return TextReply(text);
-  }
-  return NormalReply(request, seq);
 }
 
 // Performs `action` on one request; returns the reply length, 0 to end.
 uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int seq) {
   if (action == "exit") return 0;
   if (action == "die") Crash();
-  if (action == "verb") return Verb(pipe, request, seq);
   if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
     for (int k = 1; k <= atoi(action.c_str() + 2); ++k) {
       const std::string method = "Probe" + std::to_string(k);
