@@ -19,6 +19,7 @@
 #include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/filters.h"
+#include "qarnplus/legpack.h"
 #include "qarnplus/server.h"
 #include "tests/hardening_support.h"
 
@@ -471,6 +472,24 @@ TEST_F(WithServer, RepliesAreEscapedAndCutToTheSlot) {
   EXPECT_EQ(msg::kSlotSize - msg::kPayloadOffset - 2, cut.size());
   EXPECT_EQ("xxx\n</QARN_RET>", cut.substr(cut.size() - 15));
   EXPECT_GT(f_QARNSVR_GetVersion(h_), 0);  // still serving
+}
+
+// A document call with a null message buffer succeeds, leaves the null
+// alone and says how long the message is; one whose record cannot be opened
+// says so.
+TEST_F(WithServer, DocumentCalls) {
+  f_QARNDRV_Init(h_);
+  char text[] = "t";
+  SAPGetErrMes1 record{3, nullptr, 40, text};
+  const std::string name = std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(&record)));
+  {
+    c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 8);
+    EXPECT_NE(std::string::npos, Invoke("call " + name + " 8").find("val=\"true\" name=\"SUCCESS\""));
+  }
+  EXPECT_EQ(nullptr, record.pMessage);
+  EXPECT_EQ(strlen("QARN error 3") + 1, static_cast<uint32_t>(record.nMessageLen));
+  EXPECT_NE(std::string::npos,
+            Invoke("call " + name + " 8").find("the record's package could not be opened"));
 }
 
 TEST_F(WithServer, TagTable) {
