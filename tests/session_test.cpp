@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "connection/launch.h"
 #include "peer_session.h"
@@ -567,14 +568,70 @@ bool AnswerPhoto(void* context, RECT* rect, unsigned long number, const char* te
 class Loopback : public c_QARNSVR_Callback {
  public:
   int Forward(void* message, unsigned size) override {
-    last_size = size;
     if (fail) return -1;
     c_QARNPlus_Callback::Invoke(message);
+    wire.assign(static_cast<const char*>(message), size);  // with the answer's results
     return 0;
   }
-  unsigned last_size = 0;
+  std::string wire;
   bool fail = false;
 };
+
+template <typename Value>
+std::string Raw(Value value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Each callback message, answered, byte for byte where its fields lie.
+TEST(Forwarders, CallbackMessageLayouts) {
+  Loopback loopback;
+  c_QARNPlus_Callback::m_pCallback = &loopback;
+  unsigned char password[256];
+  unsigned int length = 0;
+  RECT rect = {1, 2, 3, 4};
+  const auto address = [](auto function) {
+    return Raw(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function)));
+  };
+  const struct {
+    std::function<void()> call;
+    size_t size;
+    std::vector<std::pair<size_t, std::string>> fields;
+  } cases[] = {
+      {[&] { c_QARNPlus_Callback::RegGetDocPasswd (&AnswerPasswd)(password, &length, "doc"); },
+       675,
+       {{146, address(&AnswerPasswd)},
+        {150, Raw(77)},
+        {154, "12345"},
+        {410, Raw(5)},
+        {414, std::string("doc", 4)}}},
+      {[&] { c_QARNPlus_Callback::RegEnumSelectedText (&AnswerSelectedText)(7, rect, 9); },
+       176,
+       {{146, address(&AnswerSelectedText)},
+        {150, Raw(-5)},
+        {154, Raw<uint16_t>(7)},
+        {156, Raw(rect)},
+        {172, Raw(9)}}},
+      {[&] {
+         c_QARNPlus_Callback::RegDspAbsentPhoto (&AnswerPhoto)(reinterpret_cast<void*>(0x1234), &rect, 9,
+                                                               "ph");
+       },
+       432,
+       {{146, address(&AnswerPhoto)},
+        {150, "\x01"},
+        {151, Raw(0x1234)},
+        {155, Raw(RECT{1, 2, 999, 4})},
+        {171, Raw(9)},
+        {175, std::string("ph", 3)}}},
+  };
+  for (const auto& c : cases) {
+    c.call();
+    ASSERT_EQ(c.size, loopback.wire.size());
+    EXPECT_TRUE(qarn::msg::InterfaceIs(loopback.wire.data(), "QARN_Callback"));
+    for (const auto& [offset, bytes] : c.fields)
+      EXPECT_EQ(bytes, loopback.wire.substr(offset, bytes.size())) << offset;
+  }
+  c_QARNPlus_Callback::m_pCallback = nullptr;
+}
 
 TEST(Forwarders, PasswordOfFiveBytesAndNeutralResultsWithoutAnAnswer) {
   Loopback loopback;
@@ -588,7 +645,6 @@ TEST(Forwarders, PasswordOfFiveBytesAndNeutralResultsWithoutAnAnswer) {
   EXPECT_EQ(5u, length);
   EXPECT_EQ(std::string("12345x"), std::string(reinterpret_cast<char*>(password), 6));  // exactly five bytes
   EXPECT_EQ(std::string(260, 'd'), g_seen.document);
-  EXPECT_EQ(675u, loopback.last_size);
 
   // A failed forward touches nothing and gives neutral results.
   loopback.fail = true;
