@@ -26,6 +26,12 @@
 
 namespace {
 
+// The bytes of a value as they travel.
+template <typename Value>
+std::string Raw(Value value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
 using qarn::test::PeerScript;
 using qarn::test::ServerFolder;
 
@@ -220,6 +226,8 @@ TEST_F(WithPeer, DriverCallsOnTheWire) {
     EXPECT_TRUE(msg::InterfaceIs(m[i].bytes.data(), "QARN_Driver")) << i;
     EXPECT_EQ(expected[i].size, m[i].bytes.size()) << i;
   }
+  EXPECT_EQ("QARN_Driver" + std::string(54, '\0') + "Invoke" + std::string(59, '\0'),
+            m[0].bytes.substr(0, 130));
   EXPECT_EQ(std::string(1, '\0'), m[0].bytes.substr(146));
   EXPECT_EQ(std::string("abc", 4), m[1].bytes.substr(146));
   EXPECT_EQ(-3, msg::GetInt32(m[5].bytes.data(), 146));
@@ -310,8 +318,7 @@ TEST_F(WithPeer, CountersAndTheReplyRing) {
   // On the wire: the library's start counter, and an end counter of 0.
   const auto m = folder_.Received();
   ASSERT_EQ(1u, m.size());
-  EXPECT_EQ(times[0].QuadPart, msg::GetInt64(m[0].bytes.data(), msg::kStartOffset));
-  EXPECT_EQ(0, msg::GetInt64(m[0].bytes.data(), msg::kEndOffset));
+  EXPECT_EQ(Raw(times[0].QuadPart) + std::string(8, '\0'), m[0].bytes.substr(130, 16));
 
   for (int i = 2; i <= 8; ++i) {
     const char* later = nullptr;
@@ -576,11 +583,6 @@ class Loopback : public c_QARNSVR_Callback {
   std::string wire;
   bool fail = false;
 };
-
-template <typename Value>
-std::string Raw(Value value) {
-  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
 
 // Each callback message, answered, byte for byte where its fields lie.
 TEST(Forwarders, CallbackMessageLayouts) {

@@ -44,21 +44,23 @@
 #include <thread>
 #include <vector>
 
-#include "connection/message.h"
 #include "platform/platform.h"
 
 namespace {
 
-namespace msg = qarn::msg;
 namespace os = qarn::os;
 
 constexpr uint32_t kRequestKind = 1;
 constexpr uint32_t kCallbackAnswerKind = 2;
 constexpr size_t kCapacity = 65536;
+// The message layout, spelled out here rather than taken from the library,
+// so that a wrong offset on the library's side shows in the tests: names of
+// 65 bytes at 0 and 65, counters at 130 and 138, payload from 146.
+constexpr size_t kMethodAt = 65, kStartAt = 130, kPayloadAt = 146, kResultAt = 150, kSlot = 1024;
 
 std::string g_folder;
 char g_buffer[kCapacity + 1024];
-char g_reply[msg::kSlotSize + 1024];
+char g_reply[kSlot + 1024];
 
 [[noreturn]] void Crash() {
   raise(SIGKILL);
@@ -117,18 +119,20 @@ std::vector<std::string> Split(const char* text) {
   return parts;
 }
 
+void Begin(char* message, size_t size, const char* interface_name, const char* method) {
+  memset(message, 0, size);
+  snprintf(message, kMethodAt, "%s", interface_name);
+  snprintf(message + kMethodAt, kMethodAt, "%s", method);
+}
+
 // The reply's header: the request's names.
 void BeginReply(const char* request, const char* interface_name = nullptr) {
-  char method[msg::kNameRoom];
-  snprintf(method, sizeof method, "%.64s", request + msg::kMethodOffset);
-  char own_interface[msg::kNameRoom];
-  snprintf(own_interface, sizeof own_interface, "%.64s", request + msg::kInterfaceOffset);
-  msg::Begin(g_reply, msg::kSlotSize, interface_name != nullptr ? interface_name : own_interface, method);
+  Begin(g_reply, kSlot, interface_name != nullptr ? interface_name : request, request + kMethodAt);
 }
 
 uint32_t TextReply(const char* text) {
-  msg::PutText(g_reply, msg::kPayloadOffset, msg::kSlotSize - msg::kPayloadOffset, text);
-  return static_cast<uint32_t>(msg::kPayloadOffset + strlen(g_reply + msg::kPayloadOffset) + 1);
+  snprintf(g_reply + kPayloadAt, kSlot - kPayloadAt, "%s", text);
+  return static_cast<uint32_t>(kPayloadAt + strlen(g_reply + kPayloadAt) + 1);
 }
 
 // The normal reply to request number `seq`: the request's names, counters
@@ -136,25 +140,25 @@ uint32_t TextReply(const char* text) {
 // else the number seq at 146 and the text "<method>#<seq>" at 150.
 uint32_t NormalReply(const char* request, int seq) {
   BeginReply(request);
-  msg::PutInt64(g_reply, msg::kStartOffset, 1000 + seq);
-  msg::PutInt64(g_reply, msg::kEndOffset, 2000 + seq);
+  const int64_t counters[2] = {1000 + seq, 2000 + seq};
+  memcpy(g_reply + kStartAt, counters, sizeof counters);
   char text[96];
-  if (msg::MethodIs(request, "Invoke")) {
+  if (strcmp(request + kMethodAt, "Invoke") == 0) {
     snprintf(text, sizeof text, "#%d", seq);
     return TextReply(text);
   }
-  snprintf(text, sizeof text, "%.64s#%d", request + msg::kMethodOffset, seq);
-  msg::PutInt32(g_reply, msg::kPayloadOffset, seq);
-  msg::PutText(g_reply, msg::kResultOffset, sizeof text, text);
-  return static_cast<uint32_t>(msg::kResultOffset + strlen(text) + 1);
+  snprintf(text, sizeof text, "%.64s#%d", request + kMethodAt, seq);
+  memcpy(g_reply + kPayloadAt, &seq, 4);
+  memcpy(g_reply + kResultAt, text, strlen(text) + 1);
+  return static_cast<uint32_t>(kResultAt + strlen(text) + 1);
 }
 
 // Sends a callback message of `size` bytes with a byte pattern behind its
 // header and records the answer. False: the client is gone.
 bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
-  char message[msg::kSlotSize];
-  msg::Begin(message, size, msg::kCallbackInterface, method);
-  for (uint32_t i = msg::kHeaderSize; i < size; ++i) message[i] = static_cast<char>(i * 7 + size);
+  char message[kSlot];
+  Begin(message, size, "QARN_Callback", method);
+  for (uint32_t i = kPayloadAt; i < size; ++i) message[i] = static_cast<char>(i * 7 + size);
   uint32_t length = 0;
   if (os::PipeWrite(pipe, message, size) != os::kErrorSuccess ||
       os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) {
@@ -171,7 +175,7 @@ uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int se
   if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
     for (int k = 1; k <= atoi(action.c_str() + 2); ++k) {
       const std::string method = "Probe" + std::to_string(k);
-      if (!SendProbe(pipe, method.c_str(), static_cast<uint32_t>(msg::kHeaderSize + 10 * k))) return 0;
+      if (!SendProbe(pipe, method.c_str(), static_cast<uint32_t>(kPayloadAt + 10 * k))) return 0;
     }
   } else if (action == "unknowncb" && !SendProbe(pipe, "NoSuchCallback", 300)) {
     return 0;
@@ -180,10 +184,10 @@ uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int se
     const char* action;
     uint32_t size;
     const char* interface_name;
-  } fixed[] = {{"short", 100, msg::kServerInterface},
-               {"shortcb", 100, msg::kCallbackInterface},
-               {"long", 1500, msg::kServerInterface},
-               {"zero", msg::kSlotSize, msg::kServerInterface}};
+  } fixed[] = {{"short", 100, "QARN_Server"},
+               {"shortcb", 100, "QARN_Callback"},
+               {"long", 1500, "QARN_Server"},
+               {"zero", kSlot, "QARN_Server"}};
   for (const auto& reply : fixed) {
     if (action != reply.action) continue;
     BeginReply(request, reply.interface_name);
@@ -205,10 +209,10 @@ void Serve(HANDLE pipe) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
       return;
     }
-    const std::string request(g_buffer, msg::kSlotSize);
+    const std::string request(g_buffer, kSlot);
     const uint32_t size = Act(pipe, action, request.data(), static_cast<int>(seq));
     if (size == 0 || os::PipeWrite(pipe, g_reply, size) != os::kErrorSuccess) break;
-    if (msg::MethodIs(request.data(), "Shutdown")) break;
+    if (strcmp(request.data() + kMethodAt, "Shutdown") == 0) break;
   }
   os::PipeClose(pipe);
 }
