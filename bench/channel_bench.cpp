@@ -3,6 +3,10 @@
 //   GetVersion  f_QARNSVR_GetVersion: 150-byte request, 150-byte reply
 //   Invoke100   f_QARNDRV_Invoke with a 100-character request text
 //               (247-byte request; the reply size is measured at start-up)
+//   GetVersionTraced  the same GetVersion on a session started with
+//               QARN_TRACE=/dev/null, against an untraced session: what the
+//               message trace costs when it is on. (When it is off, its
+//               hooks are part of every other figure.)
 // The library talks to a real qarn_svr; the raw peer is a forked child that
 // answers each message with as many bytes as the message's first word asks.
 // Everything runs pinned to one processor (the server and the peer inherit
@@ -95,6 +99,7 @@ class RawPeer {
 // One session for the whole run, and what each measured request looks like.
 struct Setup {
   void* session = nullptr;
+  void* traced = nullptr;  // a second session that writes the message trace
   std::string invoke_text;
   SizePair get_version{kGetVersionSize, kGetVersionSize};  // the server's reply is fixed
   SizePair invoke{0, 0};
@@ -121,7 +126,11 @@ bool StartSession() {
   f_QARNDRV_Invoke(s.session, s.invoke_text.c_str(), &reply, nullptr);
   if (reply == nullptr || strstr(reply, "val=\"true\"") == nullptr) return false;
   s.invoke = {kHeaderSize + s.invoke_text.size() + 1, kHeaderSize + strlen(reply) + 1};
-  return s.invoke.reply <= kMaxMessage;
+  // Only sessions started while QARN_TRACE is set write the trace.
+  setenv("QARN_TRACE", "/dev/null", 1);
+  s.traced = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+  unsetenv("QARN_TRACE");
+  return s.invoke.reply <= kMaxMessage && s.traced != nullptr;
 }
 
 void ReportSizes(benchmark::State& state, const SizePair& sizes) {
@@ -165,8 +174,24 @@ void Invoke100(benchmark::State& state) {
   state.counters["ratio_without_server"] = (state.counters["library_ns"] - server) / state.counters["raw_ns"];
 }
 
+void GetVersionTraced(benchmark::State& state) {
+  qarn::bench::PairedTimer timer;
+  while (state.KeepRunning()) {
+    timer.Raw([] {
+      if (f_QARNSVR_GetVersion(g_setup.session) < 0) abort();
+    });
+    timer.Library([] {
+      if (f_QARNSVR_GetVersion(g_setup.traced) < 0) abort();
+    });
+  }
+  timer.Report(state, kGoal);
+  state.counters.erase("goal");  // a cost to know, not a goal
+  ReportSizes(state, g_setup.get_version);
+}
+
 BENCHMARK(GetVersion)->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(Invoke100)->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(GetVersionTraced)->UseRealTime()->MinTime(0.5)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // Pins this thread, and so every process it starts, to the processor it runs
 // on. Returns that processor, or -1 when pinning failed.
@@ -190,10 +215,12 @@ int main(int argc, char** argv) {
   if (!StartSession()) {
     fprintf(stderr, "channel_bench: no session with %s/qarn_svr\n", QARN_SERVER_DIR);
     f_QARNSVR_FreeLibrary(g_setup.session);
+    f_QARNSVR_FreeLibrary(g_setup.traced);
     return 1;
   }
   benchmark::RunSpecifiedBenchmarks();
   f_QARNSVR_FreeLibrary(g_setup.session);
+  f_QARNSVR_FreeLibrary(g_setup.traced);
   benchmark::Shutdown();
   return 0;
 }
