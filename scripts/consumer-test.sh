@@ -30,8 +30,10 @@ echo "consumer-test: installed qarn: server version $out"
 
 for way in find_package pkg-config; do
   dir=$work/build-$way
+  use_pkg_config=OFF
+  [[ $way == pkg-config ]] && use_pkg_config=ON
   cmake -S examples/consumer -B "$dir" -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_PREFIX_PATH="$prefix" \
-    -DUSE_PKG_CONFIG=$([[ $way == pkg-config ]] && echo ON || echo OFF) >"$work/log" 2>&1 \
+    -DUSE_PKG_CONFIG=$use_pkg_config >"$work/log" 2>&1 \
     || { cat "$work/log"; fail "$way: configure failed"; }
   cmake --build "$dir" >"$work/log" 2>&1 || { cat "$work/log"; fail "$way: build failed"; }
   check_tour "$way" "$dir/tour"
