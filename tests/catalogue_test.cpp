@@ -192,6 +192,23 @@ constexpr uint32_t kCellValue = 100;
 constexpr uint16_t kElementCount = 3;
 
 void Write32(uint8_t* at, uint32_t v) { memcpy(at, &v, 4); }
+
+// Width of the record's length field that a buffer of this kind reads.
+uint32_t LengthWidth(Kind kind) {
+  switch (kind) {
+    case Kind::kLength8:
+      return 1;
+    case Kind::kLength16:
+    case Kind::kShapeLength16:
+    case Kind::kElements:
+      return 2;
+    case Kind::kLength32:
+    case Kind::kShapeLength32:
+      return 4;
+    default:
+      return 0;
+  }
+}
 void WritePointer(uint8_t* at, const void* p) {
   Write32(at, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
 }
@@ -305,16 +322,9 @@ class AppMemory {
     return length != options_.length_of.end() ? length->second : standard;
   }
 
+  // Lengths are little-endian, as wide as the record's field.
   void SetLength(const Slot& slot, uint32_t value) {
-    uint8_t* at = &record_.bytes[slot.arg];
-    if (slot.kind == Kind::kLength8) {
-      *at = static_cast<uint8_t>(value);
-    } else if (slot.kind == Kind::kLength32 || slot.kind == Kind::kShapeLength32) {
-      Write32(at, value);
-    } else {
-      const uint16_t v = static_cast<uint16_t>(value);
-      memcpy(at, &v, 2);
-    }
+    memcpy(&record_.bytes[slot.arg], &value, LengthWidth(slot.kind));
   }
 
   void Fill(const Slot& slot, uint32_t index) {
@@ -626,13 +636,6 @@ TEST_F(Catalogue, OverlongChainIsRefusedOnBothSides) {
 // into every byte it may, place being a field's offset + 1 (0: the record's
 // and the nodes' own 4 opaque bytes). The caller's memory stays as it was.
 TEST_F(Catalogue, UsbPrinterChainStaysTheCallersAlthoughTheServerWroteIntoEveryBlock) {
-  const auto pattern = [](uint32_t place, uint32_t length, bool terminated) {
-    std::vector<uint8_t> bytes;
-    for (uint32_t i = 0; i < length; ++i)
-      bytes.push_back(static_cast<uint8_t>(0x80u | ((place + i) & 0x7Fu)));
-    if (terminated) bytes.push_back(0);
-    return bytes;
-  };
   struct {
     char a1[3] = "a1", a2[3] = "a2", b1[3] = "b1", b2[4] = "b22";
     USBPrinterNode first, second;
@@ -647,33 +650,35 @@ TEST_F(Catalogue, UsbPrinterChainStaysTheCallersAlthoughTheServerWroteIntoEveryB
   {
     c_QARNPlus_Legpack package(&printer, true);
     const std::vector<c_QARNPlus_Shrmem*>& blocks = *package.m_pBlocks;
-    ASSERT_EQ(blocks.size(), 7u);  // per node its two strings and itself, then the record
+    ASSERT_EQ(blocks.size(), 7u);
     const std::string reply = Call("usb " + NameOf(&printer));
     EXPECT_TRUE(Succeeded(reply)) << reply;
     // The record, the head, four fields per node (the last next link and
     // node 1's second link empty).
     EXPECT_EQ(Value(reply, "blocks"), "10") << reply;
     EXPECT_EQ(Value(reply, "nodes"), "2") << reply;
-    const auto shared = [&blocks](size_t i, size_t n) {
-      const auto* p = static_cast<const uint8_t*>(blocks[i]->m_pShared);
-      return std::vector<uint8_t>(p, p + n);
-    };
-    EXPECT_EQ(shared(0, 3), pattern(5, 2, true));
-    EXPECT_EQ(shared(1, 3), pattern(9, 2, true));
-    EXPECT_EQ(shared(3, 3), pattern(5, 2, true));
-    EXPECT_EQ(shared(4, 4), pattern(9, 3, true));
-    for (size_t own : {2, 5, 6}) EXPECT_EQ(shared(own, 4), pattern(0, 4, false)) << own;
+    // Blocks in client order: per node its two strings and itself, then the
+    // record. The strings' places are their node offsets 4 and 8, plus 1.
+    const struct {
+      size_t block;
+      uint32_t place, length;
+    } written[] = {{0, 5, 2}, {1, 9, 2}, {3, 5, 2}, {4, 9, 3}, {2, 0, 4}, {5, 0, 4}, {6, 0, 4}};
+    for (const auto& w : written) {
+      const auto* shared = static_cast<const uint8_t*>(blocks[w.block]->m_pShared);
+      for (uint32_t i = 0; i < w.length; ++i) {
+        EXPECT_EQ(shared[i], 0x80u | ((w.place + i) & 0x7Fu)) << "block " << w.block << " byte " << i;
+      }
+    }
     // The links hold the server's addresses now; the NULL ones stay NULL.
-    const auto word = [&blocks](size_t i, size_t at) {
+    const struct {
+      size_t block, at;
+      bool set;
+    } links[] = {{6, 4, true}, {2, 12, true}, {2, 16, false}, {5, 12, false}, {5, 16, true}};
+    for (const auto& link : links) {
       uint32_t value;
-      memcpy(&value, static_cast<const uint8_t*>(blocks[i]->m_pShared) + at, 4);
-      return value;
-    };
-    EXPECT_NE(word(6, 4), 0u);
-    EXPECT_NE(word(2, 12), 0u);
-    EXPECT_EQ(word(2, 16), 0u);
-    EXPECT_EQ(word(5, 12), 0u);
-    EXPECT_NE(word(5, 16), 0u);
+      memcpy(&value, static_cast<const uint8_t*>(blocks[link.block]->m_pShared) + link.at, 4);
+      EXPECT_EQ(value != 0, link.set) << "block " << link.block << " at " << link.at;
+    }
   }
   EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + sizeof m), before);
   printer.pChain = nullptr;
@@ -711,28 +716,13 @@ TEST_F(Catalogue, UsbPrinterBadNamesAreRefusedAndMissingBlocksFailWithTheirCode)
 // The client tool writes a buffer's length field as wide as the rules say:
 // as wide as the record's own field.
 TEST(CatalogueRules, LengthFieldsAreAsWideAsTheRecords) {
-  const auto width = [](Kind kind) -> uint32_t {
-    switch (kind) {
-      case Kind::kLength8:
-        return 1;
-      case Kind::kLength16:
-      case Kind::kShapeLength16:
-      case Kind::kElements:
-        return 2;
-      case Kind::kLength32:
-      case Kind::kShapeLength32:
-        return 4;
-      default:
-        return 0;
-    }
-  };
   for (const CodeCase& c : kCodes) {
     const qarn::transport::RecordRule* rule = qarn::transport::FindRecordRule(c.code);
     ASSERT_NE(rule, nullptr) << c.type;
     for (const Slot& slot : ExpectationOf(c.type).slots) {
       for (uint8_t i = 0; i < rule->field_count; ++i) {
         if (rule->fields[i].offset != slot.at) continue;
-        EXPECT_EQ(qarn::transport::LengthFieldWidth(rule->fields[i].size), width(slot.kind))
+        EXPECT_EQ(qarn::transport::LengthFieldWidth(rule->fields[i].size), LengthWidth(slot.kind))
             << c.type << " " << slot.at;
       }
     }
