@@ -696,6 +696,11 @@ TEST_F(Catalogue, UsbPrinterBadNamesAreRefusedAndMissingBlocksFailWithTheirCode)
     EXPECT_EQ(code(words), "3") << words << ": words that do not fit the verb";
   }
   EXPECT_EQ(code("usb 0"), "87");
+  uint32_t small = 0;
+  {
+    c_QARNPlus_Shrmem block(&small, sizeof small, false, nullptr);
+    EXPECT_EQ(code("usb " + NameOf(&small)), "87") << "a record block too small for the record";
+  }
   USBPrinter unsent{{0}, nullptr};
   EXPECT_EQ(code("usb " + NameOf(&unsent)), "2");
   // A second link to something the package made no block for: the server's
@@ -709,8 +714,11 @@ TEST_F(Catalogue, UsbPrinterBadNamesAreRefusedAndMissingBlocksFailWithTheirCode)
     EXPECT_EQ(code("usb " + NameOf(&printer)), "2");
     node.pSecondLink = nullptr;
   }
+  // The driver's last error tells a failed document call (6) from a good one.
+  EXPECT_EQ(f_QARNDRV_GetLastError(session_), 6);
   c_QARNPlus_Legpack package(&printer, true);
   EXPECT_EQ(Value(Call("usb " + NameOf(&printer)), "nodes"), "1");
+  EXPECT_EQ(f_QARNDRV_GetLastError(session_), 0);
 }
 
 // The client tool writes a buffer's length field as wide as the rules say:
