@@ -6,7 +6,6 @@
 // "pipe.<pid>" sockets, whose server is gone when that pid no longer runs.
 
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -52,7 +51,7 @@ class ProcessTable {
   bool Runs(pid_t pid, uint64_t* start) {
     auto [entry, added] = known_.try_emplace(pid);
     if (added) {
-      if (known_.size() > kSingleLookups && running_.empty()) ListRunning();
+      if (known_.size() > kSingleLookups && !listed_) ListRunning();
       const bool listed = running_.empty() || running_.count(pid) != 0;
       entry->second.runs = listed && posix::ProcessStartTime(pid, &entry->second.start);
     }
@@ -62,6 +61,7 @@ class ProcessTable {
 
  private:
   void ListRunning() {
+    listed_ = true;
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return;
     pid_t pid = 0;
@@ -76,7 +76,8 @@ class ProcessTable {
     uint64_t start = 0;
   };
   std::unordered_map<pid_t, Known> known_;
-  std::unordered_set<pid_t> running_;
+  std::unordered_set<pid_t> running_;  // empty: not listed (or no /proc)
+  bool listed_ = false;
 };
 
 // An object whose name says which process made it.
