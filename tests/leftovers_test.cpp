@@ -11,6 +11,8 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+
 #include "tests/hardening_support.h"
 
 namespace {
@@ -39,6 +41,7 @@ std::vector<std::string> Objects(const std::string& prefix) {
     if (name.rfind("qarn." + prefix, 0) == 0 || name.rfind("sem.qarn." + prefix, 0) == 0)
       names.push_back(name);
   }
+  std::sort(names.begin(), names.end());  // blocks first
   return names;
 }
 
@@ -67,8 +70,14 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
                                          "qarn.mine.userset"};
   const std::vector<std::string> stale = {"qarn." + std::to_string(getpid()) + "-1.reused",
                                           "sem.qarn." + dead + "-7.ev.dead"};
-  for (const std::string& name : keep) close(shm_open(("/" + name).c_str(), O_CREAT | O_RDWR, 0600));
-  for (const std::string& name : stale) close(shm_open(("/" + name).c_str(), O_CREAT | O_RDWR, 0600));
+  struct Planted {
+    std::vector<std::string> names;
+    ~Planted() {
+      for (const std::string& name : names) shm_unlink(("/" + name).c_str());
+    }
+  } planted{keep};
+  planted.names.insert(planted.names.end(), stale.begin(), stale.end());
+  for (const std::string& name : planted.names) close(shm_open(("/" + name).c_str(), O_CREAT | O_RDWR, 0600));
   const std::string dead_socket = (runtime.SocketFolder() / ("pipe." + dead)).string();
   sockaddr_un address{AF_UNIX, {}};
   dead_socket.copy(address.sun_path, sizeof address.sun_path - 1);
@@ -102,10 +111,14 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
     const bool crash_app = c.command.find("crash_app") != c.command.npos;
     char line[32];
     if (crash_app) ASSERT_NE(fgets(line, sizeof line, output), nullptr) << "it never got to wait";
+    // Holding blocks (a start event alone comes before the server), its server running.
     std::vector<std::string> held;
-    ASSERT_TRUE(WaitUntil([&] { return !(held = Objects(std::to_string(pid) + "-")).empty(); }));
-    const std::vector<int> servers = ChildProcesses(pid);
-    ASSERT_EQ(servers.size(), 1u);
+    std::vector<int> servers;
+    ASSERT_TRUE(WaitUntil([&] {
+      held = Objects(std::to_string(pid) + "-");
+      servers = ChildProcesses(pid);
+      return servers.size() == 1 && !held.empty() && held.front().rfind("qarn.", 0) == 0;
+    }));
     const std::string named = held[0].substr(held[0].find("qarn.") + 5);
     const std::string ns = named.substr(0, named.find('.'));
     if (crash_app) {
@@ -153,7 +166,6 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
 
   for (const std::string& name : stale) EXPECT_FALSE(Exists("/dev/shm/" + name));
   for (const std::string& name : keep) EXPECT_TRUE(Exists("/dev/shm/" + name));
-  for (const std::string& name : keep) shm_unlink(("/" + name).c_str());
 }
 
 }  // namespace
