@@ -25,8 +25,9 @@ check_tour() {  # NAME PROGRAM
   echo "consumer-test: $1: ok"
 }
 
-out=$(env -i PATH="$PATH" "$prefix/bin/qarn" version 2>&1) || fail "installed qarn: $out"
-echo "consumer-test: installed qarn: server version $out"
+out=$(env -i PATH="$PATH" "$prefix/bin/qarn" demo 2>&1) || fail "installed qarn demo: $out"
+grep -q "^server version: [1-9]" <<<"$out" || fail "installed qarn demo: $out"
+echo "consumer-test: installed qarn demo: ok"
 
 for way in find_package pkg-config; do
   dir=$work/build-$way

@@ -201,7 +201,7 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
       {"filter -1", 2, "FACTORY must be a number from 1 to 4294967295, not \"-1\""},
       {"invoke callback passwd 12345 x.pdf", 2,
        "takes this client's function \"password\" \\(not \"12345\"\\)"},
-      {"invoke callback photo password 1", 2, "callback photo takes this client's function \"absent-photo\""},
+      {"invoke ' callback photo 123 1 2 3 4 5 6 x'", 2, "function \"absent-photo\" \\(not \"123\""},
       {"invoke callback", 2, "one of: \"passwd password\""},
       {"invoke frob", 1, "refused the request: unknown request; try: help, driver error 2"},
       {"invoke fail 5", 1, "refused the request: .*, driver error 5"},

@@ -5,15 +5,16 @@
 // addresses, so that the server is never handed an address someone typed.
 
 #include <string>
-#include <vector>
 
 namespace qarn::tool {
 
 // One usage line per function, for the help of invoke.
 std::string CallbackList();
 
-// Replaces FUNCTION in "callback KIND FUNCTION ARGS..." with that function's
-// address. False with the reason when KIND or FUNCTION is not one of ours.
-bool ResolveCallbackRequest(std::vector<std::string>* words, std::string* error);
+// For a request "callback KIND FUNCTION ARGS..." (split at blanks as the
+// server splits it), puts that function's address in place of FUNCTION.
+// False with the reason when KIND or FUNCTION is not one of ours; any other
+// request is left as it is.
+bool ResolveCallbackRequest(std::string* request, std::string* error);
 
 }  // namespace qarn::tool

@@ -26,12 +26,9 @@ bool Invoke(void* session, const std::string& request) {
 }
 
 // A callback request written with the function's name, sent with its address.
-bool InvokeCallback(void* session, std::vector<std::string> words) {
+bool InvokeCallback(void* session, std::string request) {
   std::string error;
-  if (!ResolveCallbackRequest(&words, &error)) return false;
-  std::string text;
-  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-  return Invoke(session, text);
+  return ResolveCallbackRequest(&request, &error) && Invoke(session, request);
 }
 
 // One document call per record family, built by the same machinery as
@@ -94,10 +91,9 @@ int RunDemo(const Options& options, const std::vector<std::string>&) {
   f_QARNDRV_Init(h);
   printf("\ncallbacks (the server calls the client's functions while the request waits):\n");
   bool ok = version >= 0;
-  ok &= InvokeCallback(h, {"callback", "passwd", "password", "annual-report.pdf"});
-  ok &= InvokeCallback(h, {"callback", "text", "selected-text", "7", "10", "20", "110", "40", "3"});
-  ok &= InvokeCallback(
-      h, {"callback", "photo", "absent-photo", "4660", "0", "0", "64", "48", "2", "portrait.jpg"});
+  ok &= InvokeCallback(h, "callback passwd password annual-report.pdf");
+  ok &= InvokeCallback(h, "callback text selected-text 7 10 20 110 40 3");
+  ok &= InvokeCallback(h, "callback photo absent-photo 4660 0 0 64 48 2 portrait.jpg");
 
   printf("\ndriver request:\n");
   ok &= Invoke(h, "echo hello from the client");

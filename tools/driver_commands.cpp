@@ -42,14 +42,13 @@ int RunVersion(const Options& options, const std::vector<std::string>&) {
 }
 
 int RunInvoke(const Options& options, const std::vector<std::string>& args) {
-  std::vector<std::string> words = args;
+  std::string request;
+  for (const std::string& word : args) request += (request.empty() ? "" : " ") + word;
   std::string error;
-  if (words[0] == "callback" && !ResolveCallbackRequest(&words, &error)) {
+  if (!ResolveCallbackRequest(&request, &error)) {
     fprintf(stderr, "qarn invoke: %s\n", error.c_str());
     return kExitUsage;
   }
-  std::string request;
-  for (const std::string& word : words) request += (request.empty() ? "" : " ") + word;
   Session session(options);
   if (!session.ok()) return kExitFailed;
   f_QARNDRV_Init(session.handle());
