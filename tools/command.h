@@ -11,6 +11,7 @@ struct Options {
   std::string server_dir;  // default: the folder of the qarn executable
   std::string suffix;
   int option = 0;
+  std::string trace;  // the message trace's file, or empty
 };
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };

@@ -171,18 +171,23 @@ bool SetOption(const std::string& value, Options* options, std::string* error) {
   return true;
 }
 
-bool SetTrace(const std::string& value, Options*, std::string* error) {
+bool SetTrace(const std::string& value, Options* options, std::string* error) {
   FILE* file = value.empty() ? nullptr : fopen(value.c_str(), "a");
   if (file == nullptr) {
     *error = "--trace: cannot write to \"" + value + "\"";
     return false;
   }
   fclose(file);
-  // The library reads QARN_TRACE when the first session starts.
-  static std::string setting;
-  setting = "QARN_TRACE=" + value;
-  putenv(&setting[0]);
+  options->trace = value;
   return true;
+}
+
+// The library looks at QARN_TRACE whenever a session starts.
+void ExportTrace(const Options& options) {
+  if (options.trace.empty()) return;
+  static std::string setting;  // putenv keeps this very text in the environment
+  setting = "QARN_TRACE=" + options.trace;
+  putenv(&setting[0]);
 }
 
 const GlobalOption kGlobalOptions[] = {
@@ -258,6 +263,7 @@ static int Main(int argc, char** argv) {
     fprintf(stderr, "qarn: %s\n", error.c_str());
     return kExitUsage;
   }
+  ExportTrace(options);
   if (i >= argc) {
     PrintUsage(stderr);
     return kExitUsage;
