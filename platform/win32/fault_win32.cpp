@@ -4,8 +4,8 @@
 //
 // A C++ exception cannot be thrown out of the handler itself, so the handler
 // records the fault and rewrites the faulting context: it pushes a return
-// address at the fault and resumes the thread in the trampoline, which calls
-// the translator as if the faulting instruction had called it. Code built
+// address at the fault and resumes the thread in a function that calls the
+// translator, as if the faulting instruction had called it. Code built
 // with -fnon-call-exceptions has unwind entries for every instruction that
 // can trap, so the translator's throw unwinds into the faulting frame's
 // handlers.
@@ -67,8 +67,8 @@ bool IsTranslatable(DWORD code) {
 
 }  // namespace
 
-// Called by the trampoline with a correctly aligned stack, as if from the
-// faulting instruction.
+// Entered through the redirect below, as if called from the faulting
+// instruction.
 extern "C" void qarn_fault_raise() {
   ThreadFaultState& state = t_state;
   struct BusyUntilThrown {
@@ -83,48 +83,18 @@ extern "C" void qarn_fault_raise() {
                  state.record.ExceptionInformation);
 }
 
-#if defined(_WIN64)
-extern "C" void qarn_fault_trampoline();
-
-// Entered with the return address into the faulting frame on top of a stack
-// of any alignment: keeps a frame pointer, so the unwinder still finds the
-// faulting frame, and aligns the stack for the call.
-asm(R"(
-  .text
-  .globl qarn_fault_trampoline
-  .def qarn_fault_trampoline; .scl 2; .type 32; .endef
-  .seh_proc qarn_fault_trampoline
-qarn_fault_trampoline:
-  pushq %rbp
-  .seh_pushreg %rbp
-  movq %rsp, %rbp
-  .seh_setframe %rbp, 0
-  .seh_endprologue
-  andq $-16, %rsp
-  subq $32, %rsp
-  call qarn_fault_raise
-  int3
-  .seh_endproc
-)");
-void (*const kResumeAt)() = qarn_fault_trampoline;
-#else
-// 32-bit code expects no stack alignment: the thread resumes in the call itself.
-void (*const kResumeAt)() = qarn_fault_raise;
-#endif
+static_assert(sizeof(void*) == 4, "the redirect below is written for i686");
 
 namespace {
 
-// Makes the faulting thread resume in the trampoline with a return address
-// one past the faulting instruction's first byte: unwinders look up the byte
-// before a return address, which is then the faulting instruction itself.
-bool RedirectToTrampoline(CONTEXT* context) {
-#if defined(_WIN64)
-  DWORD64& stack_pointer = context->Rsp;
-  DWORD64& instruction_pointer = context->Rip;
-#else
+// Makes the faulting thread resume in qarn_fault_raise as if the faulting
+// instruction had called it (32-bit code expects no stack alignment), with a
+// return address one past the faulting instruction's first byte: unwinders
+// look up the byte before a return address, which is then the faulting
+// instruction itself.
+bool RedirectToRaise(CONTEXT* context) {
   DWORD& stack_pointer = context->Esp;
   DWORD& instruction_pointer = context->Eip;
-#endif
   const uintptr_t slot = static_cast<uintptr_t>(stack_pointer) - sizeof(void*);
   // The system keeps the context below the faulting stack; never write over it.
   const uintptr_t context_begin = reinterpret_cast<uintptr_t>(context);
@@ -132,7 +102,7 @@ bool RedirectToTrampoline(CONTEXT* context) {
   const uintptr_t return_address = static_cast<uintptr_t>(instruction_pointer) + 1;
   memcpy(reinterpret_cast<void*>(slot), &return_address, sizeof return_address);
   stack_pointer = slot;
-  instruction_pointer = reinterpret_cast<uintptr_t>(kResumeAt);
+  instruction_pointer = reinterpret_cast<uintptr_t>(qarn_fault_raise);
   return true;
 }
 
@@ -143,7 +113,7 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
   state->record = *exception->ExceptionRecord;
   state->record.ExceptionRecord = nullptr;  // a chained record is not kept alive
   state->context = *exception->ContextRecord;
-  if (!RedirectToTrampoline(exception->ContextRecord)) return EXCEPTION_CONTINUE_SEARCH;
+  if (!RedirectToRaise(exception->ContextRecord)) return EXCEPTION_CONTINUE_SEARCH;
   state->busy = true;
   return EXCEPTION_CONTINUE_EXECUTION;
 }

@@ -6,27 +6,20 @@
 
 namespace wine_test {
 
-struct Tally {
+inline struct Tally {
   int passed = 0;
   int failed = 0;
-};
-inline Tally g_tally;
+} g_tally;
 
 inline bool Record(bool ok, const char* file, int line, const char* what) {
-  if (ok) {
-    ++g_tally.passed;
-  } else {
-    ++g_tally.failed;
-    fprintf(stderr, "FAILED %s:%d: %s\n", file, line, what);
-    fflush(stderr);
-  }
+  ++(ok ? g_tally.passed : g_tally.failed);
+  if (!ok) fprintf(stderr, "FAILED %s:%d: %s\n", file, line, what);
   return ok;
 }
 
 inline bool RecordEqual(unsigned long long actual, unsigned long long expected, const char* file, int line,
                         const char* what) {
-  const bool ok = actual == expected;
-  Record(ok, file, line, what);
+  const bool ok = Record(actual == expected, file, line, what);
   if (!ok)
     fprintf(stderr, "  actual %llu (0x%llx), expected %llu (0x%llx)\n", actual, actual, expected, expected);
   return ok;

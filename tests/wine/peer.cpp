@@ -8,20 +8,6 @@
 #include "platform/platform.h"
 
 namespace wine_test {
-namespace {
-
-std::string ExecutablePath() {
-  char path[MAX_PATH] = {};
-  qarn::os::ExecutablePath(path, sizeof path);
-  return path;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t cut = path.rfind('\\');
-  return cut == std::string::npos ? path : path.substr(0, cut);
-}
-
-}  // namespace
 
 std::string UniqueName(const char* what) {
   static int counter = 0;
@@ -30,22 +16,18 @@ std::string UniqueName(const char* what) {
   return name;
 }
 
-std::string PeerCommandLine(PeerRole role, const std::string& argument, const std::string& event_name) {
-  const std::string exe = ExecutablePath();
-  const std::string folder = FolderOf(exe);
-  char line[2048];
-  snprintf(line, sizeof line, "\"%s\" -l %d \"%s\" \"%s\" \"%s\" %s", exe.c_str(), static_cast<int>(role),
-           folder.c_str(), argument.c_str(), folder.c_str(), event_name.c_str());
-  return line;
-}
-
 uint32_t LaunchPeer(PeerRole role, const std::string& argument, const std::string& event_name, Peer* peer) {
-  const std::string exe = ExecutablePath();
-  const std::string folder = FolderOf(exe);
-  peer->command_line = PeerCommandLine(role, argument, event_name);
+  char exe[MAX_PATH] = {};
+  qarn::os::ExecutablePath(exe, sizeof exe);
+  std::string folder = exe;
+  folder.erase(folder.rfind('\\'));
+  char line[2048];
+  snprintf(line, sizeof line, "\"%s\" -l %d \"%s\" \"%s\" \"%s\" %s", exe, static_cast<int>(role),
+           folder.c_str(), argument.c_str(), folder.c_str(), event_name.c_str());
+  peer->command_line = line;
   const qarn::os::ServerLaunch launch = {
-      exe.c_str(),        static_cast<int>(role),    folder.c_str(), argument.c_str(), folder.c_str(),
-      event_name.c_str(), peer->command_line.c_str()};
+      exe, static_cast<int>(role), folder.c_str(), argument.c_str(), folder.c_str(), event_name.c_str(),
+      line};
   uint32_t pid = 0;
   const uint32_t result = qarn::os::ProcessStart(launch, &peer->process, &pid);
   peer->pid = pid;
@@ -56,15 +38,12 @@ bool StartPeer(PeerRole role, const std::string& argument, Peer* peer) {
   const std::string event_name = UniqueName("start");
   HANDLE event = nullptr;
   if (!CHECK_EQ(qarn::os::EventCreate(event_name.c_str(), &event), 0)) return false;
-  if (!CHECK_EQ(LaunchPeer(role, argument, event_name, peer), 0)) {
-    qarn::os::EventClose(event);
-    return false;
-  }
-  const qarn::os::WaitResult started = qarn::os::EventWait(event, kPeerTimeoutMs, peer->process);
+  const bool launched = CHECK_EQ(LaunchPeer(role, argument, event_name, peer), 0);
+  const bool started = launched && CHECK(qarn::os::EventWait(event, kPeerTimeoutMs, peer->process) ==
+                                         qarn::os::WaitResult::kSignalled);
   qarn::os::EventClose(event);
-  if (CHECK(started == qarn::os::WaitResult::kSignalled)) return true;
-  FinishPeer(peer);
-  return false;
+  if (launched && !started) FinishPeer(peer);
+  return started;
 }
 
 DWORD FinishPeer(Peer* peer) {
@@ -79,21 +58,23 @@ DWORD FinishPeer(Peer* peer) {
   return exit_code;
 }
 
-int RunPeer(int role, const char* argument, const char* event_name) {
-  switch (role) {
-    case kPeerSignalLate:
-      Sleep(200);
-      return static_cast<int>(qarn::os::EventSignal(event_name));
-    case kPeerExitWithoutSignal:
-      return 0;
-    case kPeerMapping:
-      return PeerMappingRole(argument, event_name);
-    case kPeerUntranslatedFault:
-    case kPeerReturningTranslator:
-      return PeerFaultRole(role, argument, event_name);
-    default:
-      return PeerPipeRole(role, argument, event_name);
+uint32_t ConnectPipe(uint32_t pid, HANDLE* pipe) {
+  const DWORD start = GetTickCount();
+  uint32_t result;
+  while ((result = qarn::os::PipeOpen(pid, pipe)) == qarn::os::kErrorFileNotFound &&
+         GetTickCount() - start < kPeerTimeoutMs) {
+    Sleep(1);
   }
+  return result == qarn::os::kErrorSuccess ? qarn::os::PipeSetMessageMode(*pipe) : result;
+}
+
+int RunPeer(int role, const char* argument, const char* event_name) {
+  if (role == kPeerSignalLate) Sleep(200);
+  if (role == kPeerSignalLate) return static_cast<int>(qarn::os::EventSignal(event_name));
+  if (role == kPeerExitWithoutSignal) return 0;
+  if (role == kPeerMapping) return PeerMappingRole(argument, event_name);
+  if (role == kPeerFault) return PeerFaultRole(argument, event_name);
+  return PeerPipeRole(role, argument, event_name);
 }
 
 }  // namespace wine_test
