@@ -257,12 +257,22 @@ TEST(Platform, PipeOfAnotherPidIsRefusedAndAFullBacklogIsBusy) {
   EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorFileNotFound);
   HANDLE pipe = nullptr;
   EXPECT_EQ(os::PipeOpen(kImpossiblePid, &pipe), os::kErrorFileNotFound);
+  // A runtime folder too long for a socket path gives no name at all.
+  const hardening::PrivateRuntime restored_at_the_end;
+  setenv("XDG_RUNTIME_DIR", ("/tmp/" + std::string(200, 'r')).c_str(), 1);
+  char path[256] = "untouched";
+  EXPECT_EQ(os::PipeName(kImpossiblePid, path, sizeof path), 0);
+  EXPECT_STREQ(path, "");
 }
 
-TEST(Platform, DescriptorZeroIsAValidListener) {
+// Descriptor 0, when free, is a valid mapping and listener.
+TEST(Platform, DescriptorZeroIsAValidMappingAndListener) {
   const int saved_stdin = dup(0);
   ASSERT_GE(saved_stdin, 0);
   close(0);
+  HANDLE mapping = nullptr;
+  const uint32_t mapped = os::MappingCreate(UniqueName("zero").c_str(), 16, &mapping);
+  if (mapped == os::kErrorSuccess) os::MappingClose(mapping);
   HANDLE listener = nullptr;
   const uint32_t error = os::PipeListen(kImpossiblePid, &listener);
   char path[256];
@@ -271,6 +281,7 @@ TEST(Platform, DescriptorZeroIsAValidListener) {
   if (error == os::kErrorSuccess) os::PipeListenerClose(listener);
   dup2(saved_stdin, 0);
   close(saved_stdin);
+  EXPECT_EQ(mapped, os::kErrorSuccess);
   ASSERT_EQ(error, os::kErrorSuccess);
   EXPECT_TRUE(socket_made);
   EXPECT_NE(listener, INVALID_HANDLE_VALUE);

@@ -5,6 +5,7 @@
 #include "connection/session.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -141,6 +142,7 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   const std::string b = StatusOf(second);
   EXPECT_EQ("1", StatusValue(a, "option")) << a;
   EXPECT_EQ("2", StatusValue(b, "option")) << b;
+  EXPECT_EQ(QARN_SERVER_DIR, StatusValue(a, "serverDir")) << a;
   const std::string pid_a = StatusValue(a, "pid");
   const std::string pid_b = StatusValue(b, "pid");
   ASSERT_FALSE(pid_a.empty());
@@ -705,6 +707,23 @@ TEST_F(WithServer, CallbacksRoundTripAndRefusedAddresses) {
     EXPECT_EQ(3, f_QARNDRV_GetLastError(h_)) << refused;
   }
   EXPECT_EQ(3, g_seen.calls);
+}
+
+// The server dies while the application answers its callback: the answer
+// cannot be written and the request fails.
+int g_server_pid = 0;
+int KillTheServer(unsigned short, RECT, long) {
+  kill(g_server_pid, SIGKILL);
+  hardening::ProcessGone(g_server_pid);
+  return 0;
+}
+
+TEST_F(WithServer, ServerDiesWhileACallbackIsAnswered) {
+  f_QARNDRV_Init(h_);
+  g_server_pid = std::stoi(StatusValue(Invoke("status"), "pid"));
+  const std::string address = std::to_string(reinterpret_cast<uintptr_t>(&KillTheServer));
+  EXPECT_EQ(kServiceOff, Invoke("callback text " + address + " 1 1 2 3 4 5"));
+  EXPECT_EQ(-1, f_QARNSVR_GetVersion(h_));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // like qarn_svr:
 //   scripted_peer -l <option> <server folder> <suffix> <application folder> <event>
 // It first writes its pid to <server folder>/server.pid, and its argv, one
-// element a line, followed by QARN_NS, its blocked signals and its SIGPIPE
+// element a line, followed by its QARN_NS entries, its blocked signals and its SIGPIPE
 // disposition, to <server folder>/peer.argv.
 //
 // QARN_PEER_START chooses what happens before the pipe is served:
@@ -35,6 +35,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -86,7 +87,9 @@ void RecordStart(int argc, char** argv) {
   rename((g_folder + "/server.pid.new").c_str(), (g_folder + "/server.pid").c_str());  // never half a number
   std::ofstream file(g_folder + "/peer.argv");
   for (int i = 0; i < argc; ++i) file << argv[i] << '\n';
-  file << "QARN_NS=" << Env("QARN_NS", "(unset)") << '\n';
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (strncmp(*entry, "QARN_NS=", 8) == 0) file << *entry << '\n';
+  }
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
     if (line.rfind("SigBlk:", 0) == 0) file << line << '\n';
