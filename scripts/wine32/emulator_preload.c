@@ -15,6 +15,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
@@ -31,7 +32,7 @@
  * shared user data"). We reserve the same ranges up front, as the preloader
  * would, while the main program's wine_main_preload_info is still empty. */
 struct preload_area {
-  void *addr;
+  void* addr;
   size_t size;
 };
 
@@ -40,11 +41,14 @@ static struct preload_area areas[3]; /* zero-terminated */
 
 static uintptr_t lowest_mapping(void) {
   uintptr_t lowest = UINTPTR_MAX;
-  FILE *maps = fopen("/proc/self/maps", "re");
+  FILE* maps = fopen("/proc/self/maps", "re");
   if (!maps) return 0;
-  unsigned long start;
-  while (fscanf(maps, "%lx-%*x%*[^\n]", &start) == 1) {
-    if (start < lowest) lowest = start;
+  char chunk[256];
+  int at_line_start = 1; /* a long line arrives in several chunks */
+  while (fgets(chunk, sizeof chunk, maps)) {
+    const uintptr_t start = strtoul(chunk, 0, 16);
+    if (at_line_start && start < lowest) lowest = start;
+    at_line_start = strchr(chunk, '\n') != 0;
   }
   fclose(maps);
   return lowest;
@@ -52,10 +56,10 @@ static uintptr_t lowest_mapping(void) {
 
 /* Reserves exactly [start, end) or nothing: the emulator may place a hinted
  * mapping elsewhere, and a reservation anywhere else is of no use. */
-static int reserve(uintptr_t start, uintptr_t end, struct preload_area *area) {
+static int reserve(uintptr_t start, uintptr_t end, struct preload_area* area) {
   if (end <= start) return 0;
-  void *want = (void *)start;
-  void *got = mmap(want, end - start, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* want = (void*)start;
+  void* got = mmap(want, end - start, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (got == MAP_FAILED) return 0;
   if (got != want) {
     munmap(got, end - start);
@@ -67,7 +71,7 @@ static int reserve(uintptr_t start, uintptr_t end, struct preload_area *area) {
 }
 
 __attribute__((constructor)) static void reserve_windows_address_space(void) {
-  struct preload_area **info = dlsym(RTLD_DEFAULT, "wine_main_preload_info");
+  struct preload_area** info = dlsym(RTLD_DEFAULT, "wine_main_preload_info");
   if (!info || *info) return; /* not Wine's loader, or a preloader did it */
   uintptr_t lowest = lowest_mapping();
   int n = 0;
@@ -81,17 +85,31 @@ __attribute__((constructor)) static void reserve_windows_address_space(void) {
  * access violation is trap 14. The emulator leaves -1 there, so every fault
  * becomes an illegal instruction. We wrap the fault handlers Wine installs
  * and fill in what the kernel would have. */
-enum { trap_divide = 0, trap_debug = 1, trap_breakpoint = 3, trap_invalid_opcode = 6,
-       trap_general_protection = 13, trap_page_fault = 14, trap_x87 = 16, trap_alignment = 17 };
+enum {
+  trap_divide = 0,
+  trap_debug = 1,
+  trap_breakpoint = 3,
+  trap_invalid_opcode = 6,
+  trap_general_protection = 13,
+  trap_page_fault = 14,
+  trap_x87 = 16,
+  trap_alignment = 17
+};
 
-static int kernel_trap_number(int sig, const siginfo_t *info) {
+static int kernel_trap_number(int sig, const siginfo_t* info) {
   switch (sig) {
-  case SIGSEGV: return info->si_code == SI_KERNEL ? trap_general_protection : trap_page_fault;
-  case SIGBUS: return info->si_code == BUS_ADRALN ? trap_alignment : trap_page_fault;
-  case SIGILL: return trap_invalid_opcode;
-  case SIGTRAP: return info->si_code == SI_KERNEL ? trap_breakpoint : trap_debug;
-  case SIGFPE: return info->si_code == FPE_INTDIV || info->si_code == FPE_INTOVF ? trap_divide : trap_x87;
-  default: return -1;
+    case SIGSEGV:
+      return info->si_code == SI_KERNEL ? trap_general_protection : trap_page_fault;
+    case SIGBUS:
+      return info->si_code == BUS_ADRALN ? trap_alignment : trap_page_fault;
+    case SIGILL:
+      return trap_invalid_opcode;
+    case SIGTRAP:
+      return info->si_code == SI_KERNEL ? trap_breakpoint : trap_debug;
+    case SIGFPE:
+      return info->si_code == FPE_INTDIV || info->si_code == FPE_INTOVF ? trap_divide : trap_x87;
+    default:
+      return -1;
   }
 }
 
@@ -99,18 +117,18 @@ static int is_fault_signal(int sig) {
   return sig == SIGSEGV || sig == SIGBUS || sig == SIGILL || sig == SIGTRAP || sig == SIGFPE;
 }
 
-typedef void (*info_handler)(int, siginfo_t *, void *);
+typedef void (*info_handler)(int, siginfo_t*, void*);
 static info_handler wrapped[_NSIG];
 
-static void fix_trap_number(int sig, siginfo_t *info, void *context) {
-  greg_t *trapno = &((ucontext_t *)context)->uc_mcontext.gregs[REG_TRAPNO];
+static void fix_trap_number(int sig, siginfo_t* info, void* context) {
+  greg_t* trapno = &((ucontext_t*)context)->uc_mcontext.gregs[REG_TRAPNO];
   if (*trapno == -1) *trapno = kernel_trap_number(sig, info);
   wrapped[sig](sig, info, context);
 }
 
-int sigaction(int sig, const struct sigaction *act, struct sigaction *old) {
-  static int (*real)(int, const struct sigaction *, struct sigaction *);
-  if (!real) real = (int (*)(int, const struct sigaction *, struct sigaction *))dlsym(RTLD_NEXT, "sigaction");
+int sigaction(int sig, const struct sigaction* act, struct sigaction* old) {
+  static int (*real)(int, const struct sigaction*, struct sigaction*);
+  if (!real) real = (int (*)(int, const struct sigaction*, struct sigaction*))dlsym(RTLD_NEXT, "sigaction");
   if (!is_fault_signal(sig)) return real(sig, act, old);
   info_handler previous = wrapped[sig];
   struct sigaction replacement;
@@ -160,12 +178,16 @@ static uintptr_t own_tcb(void) { /* glibc's thread control block starts with its
 }
 
 static struct user_desc tls_descriptor(unsigned entry) {
-  struct user_desc desc = {.entry_number = entry, .base_addr = own_tcb(), .limit = 0xfffff,
-                           .seg_32bit = 1, .limit_in_pages = 1, .useable = 1};
+  struct user_desc desc = {.entry_number = entry,
+                           .base_addr = own_tcb(),
+                           .limit = 0xfffff,
+                           .seg_32bit = 1,
+                           .limit_in_pages = 1,
+                           .useable = 1};
   return desc;
 }
 
-static void release_gs_entry(void *entry) {
+static void release_gs_entry(void* entry) {
   __atomic_store_n(&gs_entry_taken[(uintptr_t)entry], 0, __ATOMIC_RELEASE);
 }
 
@@ -174,23 +196,23 @@ static void move_gs_to_ldt(void) {
     if (__atomic_exchange_n(&gs_entry_taken[entry], 1, __ATOMIC_ACQUIRE)) continue;
     struct user_desc desc = tls_descriptor(entry);
     if (syscall(SYS_modify_ldt, 0x11, &desc, sizeof desc) != 0) {
-      release_gs_entry((void *)(uintptr_t)entry);
+      release_gs_entry((void*)(uintptr_t)entry);
       return; /* keep the GDT selector: no worse than without us */
     }
     load_gs((unsigned short)(entry << 3 | 7));
-    pthread_setspecific(gs_entry_key, (void *)(uintptr_t)entry);
+    pthread_setspecific(gs_entry_key, (void*)(uintptr_t)entry);
     return;
   }
 }
 
 struct thread_start {
-  void *(*routine)(void *);
-  void *arg;
+  void* (*routine)(void*);
+  void* arg;
   sigset_t mask; /* the creator's, before we blocked everything */
 };
 
-static void *start_with_own_gs(void *param) {
-  struct thread_start start = *(struct thread_start *)param;
+static void* start_with_own_gs(void* param) {
+  struct thread_start start = *(struct thread_start*)param;
   free(param);
   move_gs_to_ldt();
   pthread_sigmask(SIG_SETMASK, &start.mask, 0);
@@ -200,11 +222,13 @@ static void *start_with_own_gs(void *param) {
 /* glibc takes the new thread's GDT entry from the creator's %gs, so the
  * creator goes back to that entry, pointed at itself again, while it creates
  * the thread; with signals blocked, since the new thread takes the entry over. */
-int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*routine)(void *), void *arg) {
-  static int (*real)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
-  if (!real) real = (int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *))dlsym(RTLD_NEXT, "pthread_create");
+int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*routine)(void*), void* arg) {
+  static int (*real)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+  if (!real)
+    real = (int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*))dlsym(RTLD_NEXT,
+                                                                                      "pthread_create");
   const unsigned short own = current_gs();
-  struct thread_start *start = malloc(sizeof *start);
+  struct thread_start* start = malloc(sizeof *start);
   if (!start || !(own & 4) || !glibc_gs) {
     free(start);
     return real(thread, attr, routine, arg);
@@ -237,7 +261,7 @@ long syscall(long number, ...) {
   long a[6];
   for (int i = 0; i < 6; ++i) a[i] = va_arg(list, long);
   va_end(list);
-  if (number == SYS_set_thread_area && ((struct user_desc *)a[0])->entry_number == (unsigned)-1) {
+  if (number == SYS_set_thread_area && ((struct user_desc*)a[0])->entry_number == (unsigned)-1) {
     errno = ENOSYS;
     return -1;
   }

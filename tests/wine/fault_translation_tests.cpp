@@ -21,7 +21,11 @@ volatile int g_zero = 0;
 
 // The faulting functions stay real calls with their arguments unknown, so
 // that each fault happens where the test means it to.
+#if __has_attribute(noipa)
 #define FAULTING_FUNCTION __attribute__((noipa))
+#else
+#define FAULTING_FUNCTION __attribute__((noinline))
+#endif
 FAULTING_FUNCTION int ReadAt(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 FAULTING_FUNCTION void WriteAt(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
 FAULTING_FUNCTION int Divide(int dividend, int divisor) { return dividend / divisor; }

@@ -1,9 +1,6 @@
-// The Win32 OS layer under Wine: named pipes, events, processes, mappings,
-// the registry setting, the string table and fault translation, each across
-// real processes where the library uses them so.
-//
-// Without arguments it runs every group and prints "N passed, M failed";
-// started with the server command line it is the peer process.
+// The Win32 OS layer under Wine, across real processes where the library
+// uses it so. Without arguments it runs every group and prints "N passed, M
+// failed"; started with the server command line it is the peer process.
 
 #include <stdlib.h>
 #include <string.h>
