@@ -9,7 +9,7 @@
 #   scripts/setup.sh --fuzz     also clang's i386 fuzzer and sanitizer runtime
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=wine32/emulation.sh
+# shellcheck source-path=SCRIPTDIR source=wine32/emulation.sh
 source "$root/scripts/wine32/emulation.sh"
 
 want_wine=0

@@ -6,7 +6,7 @@
 # when the build fails, a check fails, or the program hangs or crashes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=wine32/emulation.sh
+# shellcheck source-path=SCRIPTDIR source=wine32/emulation.sh
 source scripts/wine32/emulation.sh
 
 if [ ! -x /usr/lib/wine/wine ] || ! command -v i686-w64-mingw32-g++ >/dev/null || qarn_i386_emulated; then

@@ -8,7 +8,7 @@
 # QARN_WINE32_PREFIX chooses another prefix (default build/wine32-prefix).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-# shellcheck source=wine32/emulation.sh
+# shellcheck source-path=SCRIPTDIR source=wine32/emulation.sh
 source "$root/scripts/wine32/emulation.sh"
 
 wine=/usr/lib/wine/wine
