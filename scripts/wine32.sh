@@ -22,7 +22,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="winedevice.exe,plugplay.exe,explorer.exe,svchost.exe,rpcss.exe,winemenubuilder.exe,mscoree,mshtml=d"
 
 case "${1:-}" in
-  "" | -h | --help) sed -n '2,9p' "$0"; [ -n "${1:-}" ]; exit ;;
+  "" | -h | --help) sed -n '2,8p' "$0"; [ -n "${1:-}" ]; exit ;;
   --stop)
     if [ -d "$WINEPREFIX" ]; then "$wineserver" -k 2>/dev/null || true; fi
     exit 0 ;;
