@@ -21,17 +21,16 @@
 
 #include <stdint.h>
 #include <string.h>
+#include <sys/socket.h>
 
-#include <condition_variable>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "connection/session.h"
 #include "fuzz/fuzz_bytes.h"
 #include "platform/platform.h"
+#include "platform/posix/handles.h"
 #include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/server.h"
@@ -50,8 +49,18 @@ constexpr size_t kAddressEnd = 150;
 
 // Harmless callback functions. Their results depend on what they read, so
 // reading uninitialised or foreign bytes would show up under the sanitizers.
+// They count their calls and keep the length of the text they read last, for
+// the tests that hand them to the library.
+inline int harmless_calls = 0;
+inline size_t harmless_text_length = 0;
+
+inline size_t ReadText(const char* text) {
+  ++harmless_calls;
+  return harmless_text_length = strlen(text);
+}
+
 inline int WINAPI HarmlessPassword(unsigned char* password, unsigned int* length, const char* document) {
-  const size_t name = strlen(document);
+  const size_t name = ReadText(document);
   size_t room = *length < 256u ? *length : 256u;
   if (room > name) room = name;
   memcpy(password, document, room);
@@ -60,13 +69,14 @@ inline int WINAPI HarmlessPassword(unsigned char* password, unsigned int* length
 }
 
 inline int HarmlessSelectedText(unsigned short n, RECT rect, long value) {
+  ++harmless_calls;
   return static_cast<int>(n + static_cast<uint32_t>(rect.left) + static_cast<uint32_t>(rect.bottom) +
                           static_cast<uint32_t>(value));
 }
 
 inline bool HarmlessAbsentPhoto(void*, RECT* rect, unsigned long number, const char* text) {
   rect->left = static_cast<LONG>(static_cast<uint32_t>(rect->right) ^ static_cast<uint32_t>(number));
-  return strlen(text) % 2 == 1;
+  return ReadText(text) % 2 == 1;
 }
 
 inline uint32_t AddressOfHarmless(const std::string& message) {
@@ -97,29 +107,22 @@ inline void Aim(std::string& message) {
   memcpy(&message[kAddressOffset], &address, sizeof address);
 }
 
-// The peer's end: takes the request, sends its messages until one ends the
-// exchange, reads the answer to each callback, and finally replies or hangs
-// up. Mirrors the application's channel so that it never waits for nothing.
-// The peer's end is closed when it is done; what it sent stays readable.
-inline void ServeMessages(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
-  static char buffer[65536];
-  uint32_t length = 0;
-  if (os::PipeRead(pipe, buffer, sizeof buffer, &length) != os::kErrorSuccess) return;
+// The peer's end, written before the call: its messages up to the first
+// that ends the exchange, then the final reply unless it hangs up, then the
+// end of what it sends. All of it fits the socket buffers at once, and the
+// application's requests and answers are taken without being read.
+inline void SendMessages(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
   for (const std::string& message : messages) {
-    if (os::PipeWrite(pipe, message.data(), static_cast<uint32_t>(message.size())) != os::kErrorSuccess)
-      return;
-    if (!IsCallbackForClient(message)) return;
-    if (os::PipeRead(pipe, buffer, sizeof buffer, &length) != os::kErrorSuccess) return;
+    os::PipeWrite(pipe, message.data(), static_cast<uint32_t>(message.size()));
+    if (!IsCallbackForClient(message)) hang_up = true;
+    if (hang_up) break;
   }
-  if (hang_up) return;
-  char final_reply[msg::kResultOffset + 8];
-  msg::Begin(final_reply, sizeof final_reply, msg::kDriverInterface, "Reply");
-  os::PipeWrite(pipe, final_reply, sizeof final_reply);
-}
-
-inline void RunPeer(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
-  ServeMessages(pipe, messages, hang_up);
-  os::PipeClose(pipe);
+  if (!hang_up) {
+    char final_reply[msg::kResultOffset + 8];
+    msg::Begin(final_reply, sizeof final_reply, msg::kDriverInterface, "Reply");
+    os::PipeWrite(pipe, final_reply, sizeof final_reply);
+  }
+  shutdown(os::posix::FdFromHandle(pipe), SHUT_WR);
 }
 
 // A text the library handed out is used as the application would.
@@ -163,80 +166,17 @@ inline bool CallLibrary(uint8_t call, void* session) {
   return true;
 }
 
-// One thread that plays the peer for every input in turn: a thread per
-// input would exhaust the sanitizer's thread registry under the emulator.
-class PeerThread {
- public:
-  PeerThread() : thread_([this] { Loop(); }) {}
-  ~PeerThread() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  PeerThread(const PeerThread&) = delete;
-  PeerThread& operator=(const PeerThread&) = delete;
-
-  void Start(std::function<void()> job) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job_ = std::move(job);
-    changed_.notify_all();
-  }
-  void Finish() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !job_; });
-  }
-
- private:
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return stop_ || job_; });
-      if (stop_) return;
-      lock.unlock();
-      job_();
-      lock.lock();
-      job_ = nullptr;
-      changed_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::function<void()> job_;
-  bool stop_ = false;
-  std::thread thread_;  // last: starts once the members above exist
+// The listening end of this process's own pipe, open for the whole run
+// (nullptr when it cannot be made).
+struct ListenerCloser {
+  void operator()(void* listener) const { os::PipeListenerClose(listener); }
 };
-
-// Never destroyed: the thread waits for work until the process ends (a join
-// from the exit handlers fails under the emulator).
-inline PeerThread& OwnPeerThread() {
-  static PeerThread* peer = new PeerThread;
-  return *peer;
-}
-
-// The listening end of this process's own pipe, open for the whole run.
-class Listener {
- public:
-  Listener() { error_ = os::PipeListen(os::CurrentProcessId(), &handle_); }
-  ~Listener() {
-    if (error_ == os::kErrorSuccess) os::PipeListenerClose(handle_);
-  }
-  Listener(const Listener&) = delete;
-  Listener& operator=(const Listener&) = delete;
-  bool ok() const { return error_ == os::kErrorSuccess; }
-  HANDLE handle() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-  uint32_t error_ = os::kErrorGenFailure;
-};
-
-inline Listener& OwnListener() {
-  static Listener listener;
-  return listener;
+inline HANDLE OwnListener() {
+  static const std::unique_ptr<void, ListenerCloser> listener([] {
+    HANDLE handle = nullptr;
+    return os::PipeListen(os::CurrentProcessId(), &handle) == os::kErrorSuccess ? handle : nullptr;
+  }());
+  return listener.get();
 }
 
 // The server's channel object, answering each forwarded message with the
@@ -299,8 +239,8 @@ inline void RunReplyInput(const uint8_t* data, size_t size) {
   }
   for (std::string& message : messages) reply::Aim(message);
 
-  reply::Listener& listener = reply::OwnListener();
-  if (!listener.ok()) return;
+  const HANDLE listener = reply::OwnListener();
+  if (listener == nullptr) return;
   c_QARNPlus_Session* session = nullptr;
   try {
     session = new c_QARNPlus_Session(os::CurrentProcessId(), INVALID_HANDLE_VALUE, 0);
@@ -308,19 +248,17 @@ inline void RunReplyInput(const uint8_t* data, size_t size) {
     return;
   }
   HANDLE peer_end = nullptr;
-  if (os::PipeAccept(listener.handle(), &peer_end) != os::kErrorSuccess) {
+  if (os::PipeAccept(listener, &peer_end) != os::kErrorSuccess) {
     delete session;
     return;
   }
-  reply::PeerThread& peer = reply::OwnPeerThread();
-  const bool hang_up = (control & reply::kHangUp) != 0;
-  peer.Start([&] { reply::RunPeer(peer_end, messages, hang_up); });
+  reply::SendMessages(peer_end, messages, (control & reply::kHangUp) != 0);
   AddSession(session);
   if (reply::CallLibrary(control & reply::kCallMask, session)) {
     RemoveSession(session);
-    delete session;  // closes the application's end: the peer stops waiting
+    delete session;
   }
-  peer.Finish();
+  os::PipeClose(peer_end);
 }
 
 }  // namespace qarn::fuzz

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "connection/session.h"
+#include "fuzz/reply_harness.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/server.h"
 
@@ -129,23 +130,7 @@ namespace {
 
 constexpr long long kSessionBudget = 12 * 1024;
 constexpr size_t kInvokeHeader = 147;  // the header and the text's terminator
-
-// The application's callbacks: they count their calls and allocate nothing.
-int g_callbacks = 0;
-int WINAPI AnswerPassword(unsigned char* password, unsigned int* length, const char*) {
-  ++g_callbacks;
-  password[0] = 'k';
-  *length = 1;
-  return 1;
-}
-int AnswerSelectedText(unsigned short, RECT, long) {
-  ++g_callbacks;
-  return 2;
-}
-bool AnswerPhoto(void*, RECT*, unsigned long, const char*) {
-  ++g_callbacks;
-  return true;
-}
+namespace harmless = qarn::fuzz::reply;
 
 template <typename Function>
 std::string AddressOf(Function function) {
@@ -173,13 +158,13 @@ TEST(Allocations, AnExchangeAllocatesNothingButAnInvokesOwnMessage) {
 
   const std::string echo = "echo " + std::string(200, 'e');
   const std::string callbacks[] = {
-      "callback passwd " + AddressOf(&AnswerPassword) + " doc.pdf",
-      "callback text " + AddressOf(&AnswerSelectedText) + " 1 2 3 4 5 6",
-      "callback photo " + AddressOf(&AnswerPhoto) + " 7 1 2 3 4 5 photo.jpg",
+      "callback passwd " + AddressOf(&harmless::HarmlessPassword) + " doc.pdf",
+      "callback text " + AddressOf(&harmless::HarmlessSelectedText) + " 1 2 3 4 5 6",
+      "callback photo " + AddressOf(&harmless::HarmlessAbsentPhoto) + " 7 1 2 3 4 5 photo.jpg",
   };
   const auto callback = [&](const std::string& text) {
-    g_callbacks = 0;
-    return Invoked(session, text) && g_callbacks == 1;
+    harmless::harmless_calls = 0;
+    return Invoked(session, text) && harmless::harmless_calls == 1;
   };
   const struct {
     std::string name;
@@ -234,7 +219,6 @@ TEST(SessionHeap, ASessionHoldsAtMost12KiBAndReturnsItAll) {
 
   const Counts end = Counted([&] { f_QARNSVR_FreeLibrary(session); });
   EXPECT_EQ(-load.live_bytes, end.live_bytes);
-  RecordProperty("session_heap_bytes", std::to_string(load.live_bytes));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "doc_peer_client.h"
+#include "fuzz/package_harness.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/legpack.h"
 #include "qarnplus/record_list.h"
@@ -719,6 +720,54 @@ TEST_F(Catalogue, UsbPrinterBadNamesAreRefusedAndMissingBlocksFailWithTheirCode)
   c_QARNPlus_Legpack package(&printer, true);
   EXPECT_EQ(Value(Call("usb " + NameOf(&printer)), "nodes"), "1");
   EXPECT_EQ(f_QARNDRV_GetLastError(session_), 0);
+}
+
+// Found by the package fuzzer, replayed through its harness with the real
+// stand-in server: length fields that claim more than their block holds made
+// the server write far past its view. Its message is cut to the block.
+TEST_F(Catalogue, FuzzedLengthsBeyondTheirBlockAreNotBelieved) {
+  constexpr uint8_t kShortString = 0, kNodeBuffer = 3;  // what an aim points at
+  std::vector<uint8_t> error_record(14, 0);
+  error_record[0] = 7;            // the error number
+  error_record[6] = 9000 & 0xFF;  // the buffer's length, far beyond its 16 bytes
+  error_record[7] = 9000 >> 8;
+  const struct {
+    uint16_t code;
+    std::vector<uint8_t> patches, aims, record;
+    const char* text;
+  } cases[] = {
+      {8, {}, {kShortString, kShortString}, error_record, "QARN error 7"},
+      // A patch writes a pointer over the length pair in the node buffer: its
+      // halves add up to tens of kilobytes. The string is left alone.
+      {212,
+       {1 + kNodeBuffer, 0, kShortString},
+       {kShortString, kNodeBuffer},
+       std::vector<uint8_t>(79, 0),
+       "document.gw"},
+  };
+  for (const auto& c : cases) {
+    // Direct code; flags: aim and document call; no own size; the patches.
+    std::vector<uint8_t> input = {0xFF,
+                                  static_cast<uint8_t>(c.code),
+                                  static_cast<uint8_t>(c.code >> 8),
+                                  0x09,
+                                  0,
+                                  static_cast<uint8_t>(c.patches.size() / 3)};
+    for (const std::vector<uint8_t>* part : {&c.patches, &c.aims, &c.record})
+      input.insert(input.end(), part->begin(), part->end());
+    bool called = false;
+    qarn::fuzz::RunPackageInput(input.data(), input.size(), [&](const char* name, const char* code) {
+      called = true;
+      const std::string reply = Call(std::string("call ") + name + " " + code);
+      EXPECT_TRUE(Succeeded(reply)) << reply;
+      c_QARNPlus_Shrmem buffer(static_cast<const void*>(qarn::fuzz::package::OwnMemory().buffers[0]));
+      const char* text = static_cast<const char*>(buffer.Local());
+      ASSERT_NE(text, nullptr);
+      EXPECT_EQ(std::string(text, strnlen(text, 16)), c.text) << c.code;
+    });
+    EXPECT_TRUE(called) << c.code;
+  }
+  EXPECT_GT(f_QARNSVR_GetVersion(session_), 0) << "the server did not survive the calls";
 }
 
 // The client tool writes a buffer's length field as wide as the rules say:
