@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/platform.h"
@@ -38,6 +39,28 @@ inline int LeftoverBlocks() {
 // The block name of a pointer, as both ends form it.
 inline std::string NameOf(const void* p) {
   return std::to_string(static_cast<int>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p))));
+}
+
+// A file in /dev/shm under the block name of `p` that group and others may
+// read: the mapping layer refuses to attach to it.
+struct Squatter {
+  explicit Squatter(const void* p) : path(ShmPath(NameOf(p))) {
+    std::ofstream(path).put('x');
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+  }
+  ~Squatter() { std::filesystem::remove(path); }
+  std::string path;
+};
+
+// The system code `work` throws, 0 for none.
+template <class Work>
+unsigned long Thrown(Work work) {
+  try {
+    work();
+  } catch (unsigned long code) {
+    return code;
+  }
+  return 0;
 }
 
 }  // namespace transport_test

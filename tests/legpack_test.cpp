@@ -7,8 +7,6 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/doc_peer_client.h"
@@ -18,34 +16,13 @@ namespace {
 using transport_test::LeftoverBlocks;
 using transport_test::NameOf;
 using transport_test::RunPeer;
+using transport_test::Thrown;
 
 SedApiPara* Para(void* record) { return static_cast<SedApiPara*>(record); }
-
-// The system code a package build throws, 0 for none.
-template <class Build>
-unsigned long Thrown(Build build) {
-  try {
-    build();
-  } catch (unsigned long code) {
-    return code;
-  }
-  return 0;
-}
 
 class LegpackTest : public ::testing::Test {
  protected:
   void TearDown() override { EXPECT_EQ(LeftoverBlocks(), 0) << "a block object outlived its package"; }
-
-  // A file in /dev/shm under the block name of `p` that group and others may
-  // read: the mapping layer refuses to attach to it.
-  struct Squatter {
-    explicit Squatter(const void* p) : path(transport_test::ShmPath(NameOf(p))) {
-      std::ofstream(path).put('x');
-      std::filesystem::permissions(path, std::filesystem::perms(0644));
-    }
-    ~Squatter() { std::filesystem::remove(path); }
-    std::string path;
-  };
 };
 
 TEST_F(LegpackTest, NullRecordZeroOrUnknownCodeMakeEmptyPackages) {
@@ -72,12 +49,12 @@ TEST_F(LegpackTest, FailurePartWayReleasesWhatWasMadeAndRestoresTheRecord) {
   char text[] = "t";
   SAPGetErrMes1 error{1, message, sizeof message, text};
   {
-    const Squatter squatter(text);
+    const transport_test::Squatter squatter(text);
     EXPECT_EQ(Thrown([&] { c_QARNPlus_Legpack package(Para(&error), 8); }), 5u);
     EXPECT_EQ(LeftoverBlocks(), 1) << "only the foreign object may remain";
   }
   SAPSetInputCipherProc1 callback{0x0102, reinterpret_cast<void*>(0xDEADBEEF)};
-  const Squatter squatter(&callback);
+  const transport_test::Squatter squatter(&callback);
   EXPECT_EQ(Thrown([&] { c_QARNPlus_Legpack package(Para(&callback), 101); }), 5u);
   const void* restored = callback.pfnCallback;  // a packed field: read it by value
   EXPECT_EQ(restored, reinterpret_cast<void*>(0xDEADBEEF));
