@@ -112,12 +112,12 @@ inline void Aim(std::string& message) {
 // end of what it sends. All of it fits the socket buffers at once, and the
 // application's requests and answers are taken without being read.
 inline void SendMessages(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
-  for (const std::string& message : messages) {
-    os::PipeWrite(pipe, message.data(), static_cast<uint32_t>(message.size()));
-    if (!IsCallbackForClient(message)) hang_up = true;
-    if (hang_up) break;
+  bool ended = false;  // by a message that is no callback
+  for (size_t i = 0; i < messages.size() && !ended; ++i) {
+    os::PipeWrite(pipe, messages[i].data(), static_cast<uint32_t>(messages[i].size()));
+    ended = !IsCallbackForClient(messages[i]);
   }
-  if (!hang_up) {
+  if (!ended && !hang_up) {
     char final_reply[msg::kResultOffset + 8];
     msg::Begin(final_reply, sizeof final_reply, msg::kDriverInterface, "Reply");
     os::PipeWrite(pipe, final_reply, sizeof final_reply);

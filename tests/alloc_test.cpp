@@ -17,24 +17,10 @@
 #include <string>
 
 #include "connection/session.h"
+#include "fuzz/leak_check.h"
 #include "fuzz/reply_harness.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/server.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QARN_COUNT_WITH_SANITIZER_HOOKS 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QARN_COUNT_WITH_SANITIZER_HOOKS 1
-#endif
-
-#if defined(QARN_COUNT_WITH_SANITIZER_HOOKS)
-#include <sanitizer/allocator_interface.h>
-#else
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -73,7 +59,7 @@ Counts Counted(Work work) {
 
 }  // namespace
 
-#if defined(QARN_COUNT_WITH_SANITIZER_HOOKS)
+#if defined(QARN_SANITIZER_HEAP)
 
 namespace {
 void OnMalloc(const volatile void*, size_t size) { CountAllocation(size, size); }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz/leak_check.h"
 #include "platform/platform.h"
 #include "tests/command_output.h"
 
@@ -26,15 +27,7 @@ inline std::string ShmPath(const std::string& block_name) {
 }
 
 // Block objects of this process's namespace still in /dev/shm.
-inline int LeftoverBlocks() {
-  const std::string prefix = std::string("qarn.") + qarn::os::ObjectNamespace() + ".";
-  int count = 0;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
-  }
-  return count;
-}
+inline int LeftoverBlocks() { return static_cast<int>(qarn::fuzz::OwnBlocks()); }
 
 // The block name of a pointer, as both ends form it.
 inline std::string NameOf(const void* p) {

@@ -3,32 +3,19 @@
 // descriptors, heap, /dev/shm objects or child processes than before.
 // QARN_LOAD_SESSIONS (default 32) and QARN_LOAD_ROUNDS (default 50) size it.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <stdint.h>
 #include <stdlib.h>
 
 #include <atomic>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fuzz/leak_check.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/legpack.h"
 #include "qarnplus/server.h"
 #include "tests/hardening_support.h"
-
-// Under AddressSanitizer the allocator is the sanitizer's, and it counts.
-#if defined(__SANITIZE_ADDRESS__)
-#define QARN_ASAN_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QARN_ASAN_HEAP 1
-#endif
-#endif
-#ifdef QARN_ASAN_HEAP
-#include <sanitizer/allocator_interface.h>
-#endif
 
 namespace {
 
@@ -48,26 +35,11 @@ int EnvNumber(const char* name, int fallback) {
 }
 
 struct Figures {
-  size_t descriptors = 0, heap = 0, shared_objects = 0, children = 0;
+  qarn::fuzz::Resources held;
+  size_t children = 0;
 };
 
-Figures Measure() {
-  Figures figures;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored)) {
-    (void)entry;
-    ++figures.descriptors;
-  }
-#ifdef QARN_ASAN_HEAP
-  figures.heap = __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 heap = mallinfo2();
-  figures.heap = heap.uordblks + heap.hblkhd;
-#endif
-  figures.shared_objects = hardening::OwnSharedObjects().size();
-  figures.children = hardening::ChildProcesses().size();
-  return figures;
-}
+Figures Measure() { return {qarn::fuzz::Measure(true), hardening::ChildProcesses().size()}; }
 
 bool Invoked(void* session, const std::string& request, const std::string& wanted) {
   const char* reply = nullptr;
@@ -145,7 +117,7 @@ TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
     sessions.push_back(session);
   }
   const Figures open = Measure();
-  EXPECT_EQ(before.descriptors + sessions.size(), open.descriptors) << "one pipe per session";
+  EXPECT_EQ(before.held.descriptors + sessions.size(), open.held.descriptors) << "one pipe per session";
   EXPECT_EQ(before.children + sessions.size(), open.children) << "one server per session";
 
   Figures after_first;
@@ -162,9 +134,9 @@ TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
   }
   const Figures after_last = Measure();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(0, failures[t]) << "thread " << t;
-  EXPECT_EQ(after_first.descriptors, after_last.descriptors);
-  EXPECT_EQ(0u, after_last.shared_objects) << "a block outlived its package";
-  EXPECT_LE(after_last.heap, after_first.heap + kHeapTolerance) << "the heap grows with the rounds";
+  EXPECT_EQ(after_first.held.descriptors, after_last.held.descriptors);
+  EXPECT_EQ(0u, after_last.held.shared_objects) << "a block outlived its package";
+  EXPECT_LE(after_last.held.heap, after_first.held.heap + kHeapTolerance) << "the heap grows with the rounds";
 
   for (void* session : sessions) {
     f_QARNDRV_Clean(session);
@@ -173,13 +145,11 @@ TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
   EXPECT_TRUE(
       hardening::WaitUntil([&] { return hardening::ChildProcesses().size() <= before.children; }, 60000));
   const Figures after = Measure();
-  EXPECT_EQ(before.descriptors, after.descriptors);
-  EXPECT_EQ(before.shared_objects, after.shared_objects);
+  EXPECT_EQ(before.held.descriptors, after.held.descriptors);
+  EXPECT_EQ(before.held.shared_objects, after.held.shared_objects);
   EXPECT_EQ(before.children, after.children);
   EXPECT_EQ(std::vector<std::string>{}, runtime.Sockets()) << "a server's socket is left";
-  EXPECT_LE(after.heap, before.heap + kHeapTolerance);
-  RecordProperty("heap_growth_bytes",
-                 std::to_string(static_cast<long long>(after.heap) - static_cast<long long>(before.heap)));
+  EXPECT_LE(after.held.heap, before.held.heap + kHeapTolerance);
 }
 
 }  // namespace
