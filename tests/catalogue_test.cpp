@@ -564,27 +564,19 @@ TEST_F(Catalogue, LengthCellBringsBackTheNewCountButTheOldNumberOfBytes) {
   }
 }
 
-// The message the server writes, and with no buffer to take it, the room it
-// would need: the only record bytes that come back then.
-TEST_F(Catalogue, ErrorMessageOrTheRoomItNeeds) {
-  for (const bool with_buffer : {true, false}) {
-    char message[40];
-    memset(message, 'm', sizeof message);
-    char text[] = "t";
-    SAPGetErrMes1 record{4660, with_buffer ? message : nullptr, with_buffer ? sizeof message : 0u, text};
-    SAPGetErrMes1 expected = record;
-    {
-      c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 8);
-      EXPECT_TRUE(Succeeded(Call(&record, 8)));
-    }
-    if (with_buffer) {
-      EXPECT_STREQ(message, "QARN error 4660");
-    } else {
-      expected.nMessageLen = sizeof "QARN error 4660";
-      EXPECT_EQ(message[0], 'm');
-    }
-    EXPECT_EQ(memcmp(&record, &expected, sizeof record), 0) << with_buffer;
+// With no buffer to take its message, the server reports the room the
+// message would need: the only record bytes that come back then. (The text
+// itself is checked under load and cut to a short block by a fuzz finding.)
+TEST_F(Catalogue, ErrorMessageWithoutABufferReportsTheRoomItNeeds) {
+  char text[] = "t";
+  SAPGetErrMes1 record{4660, nullptr, 0, text};
+  SAPGetErrMes1 expected = record;
+  expected.nMessageLen = sizeof "QARN error 4660";
+  {
+    c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 8);
+    EXPECT_TRUE(Succeeded(Call(&record, 8)));
   }
+  EXPECT_EQ(memcmp(&record, &expected, sizeof record), 0);
 }
 
 // Requests that name no record or no known code: a defined answer, and the
@@ -605,7 +597,13 @@ TEST_F(Catalogue, CallsThatSelectNoRecordAreAnsweredWithTheirCode) {
       {"call " + name + " 99999999999", "1", "1"},
       {"call no-such-block 8", "2", "0"},
       {"call 0 8", "87", "0"},
+      {"usb 0", "87", "0"},
   };
+  // Words that do not fit the verb.
+  for (const char* words :
+       {"usb", "usb 0x10", "usb +5", "usb 007", "usb -0", "usb 2147483648", "usb 12 13", "usb printer"}) {
+    EXPECT_EQ(Value(Call(words), "code"), "3") << words;
+  }
   {
     c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 1);
     for (const auto& c : cases) {
@@ -690,13 +688,8 @@ TEST_F(Catalogue, UsbPrinterChainStaysTheCallersAlthoughTheServerWroteIntoEveryB
   EXPECT_EQ(Value(reply, "nodes"), "0") << reply;
 }
 
-TEST_F(Catalogue, UsbPrinterBadNamesAreRefusedAndMissingBlocksFailWithTheirCode) {
+TEST_F(Catalogue, UsbPrinterMissingBlocksFailWithTheirCode) {
   const auto code = [](const std::string& request) { return Value(Call(request), "code"); };
-  for (const char* words :
-       {"usb", "usb 0x10", "usb +5", "usb 007", "usb -0", "usb 2147483648", "usb 12 13", "usb printer"}) {
-    EXPECT_EQ(code(words), "3") << words << ": words that do not fit the verb";
-  }
-  EXPECT_EQ(code("usb 0"), "87");
   uint32_t small = 0;
   {
     c_QARNPlus_Shrmem block(&small, sizeof small, false, nullptr);
