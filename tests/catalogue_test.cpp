@@ -610,15 +610,17 @@ TEST_F(Catalogue, CallsThatSelectNoRecordAreAnsweredWithTheirCode) {
       const std::string reply = Call(c.request);
       EXPECT_EQ(Value(reply, "code"), c.code) << c.request;
       EXPECT_EQ(Value(reply, "blocks"), c.blocks) << c.request;
+      if (c.request.rfind("usb", 0) == 0) EXPECT_EQ(Value(reply, "nodes"), "0") << c.request;
     }
   }
   EXPECT_EQ(memcmp(&record, &before, sizeof record), 0);
 }
 
-// A client that bypasses the package with an endless chain: the server
-// stops at the same limit the package does.
-TEST_F(Catalogue, OverlongChainIsRefusedOnBothSides) {
-  std::vector<SAPPrintNode> nodes(qarn::transport::kMaxChainNodes + 1);
+// A chain as long as the limit travels; one node more is refused by the
+// package and, from a client that bypasses the package, by the server.
+TEST_F(Catalogue, ChainsUpToTheLimitTravelAndLongerOnesAreRefused) {
+  constexpr size_t kLimit = qarn::transport::kMaxChainNodes;
+  std::vector<SAPPrintNode> nodes(kLimit + 1);
   for (size_t i = 0; i + 1 < nodes.size(); ++i) nodes[i].pNext = &nodes[i + 1];
   nodes.back().pNext = nullptr;
   SAPPrint1 record{0, nullptr, {0}, nodes.data(), nullptr, 0, nullptr, {0}};
@@ -628,6 +630,13 @@ TEST_F(Catalogue, OverlongChainIsRefusedOnBothSides) {
     blocks.emplace_back(new c_QARNPlus_Shrmem(&node, sizeof node, false, nullptr));
   blocks.emplace_back(new c_QARNPlus_Shrmem(&record, sizeof record, false, nullptr));
   EXPECT_EQ(Value(Call(&record, 222), "code"), "87");
+  blocks.clear();
+  nodes[kLimit - 1].pNext = nullptr;
+  c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 222);
+  const std::string reply = Call(&record, 222);
+  EXPECT_TRUE(Succeeded(reply)) << reply;
+  // The record, its three other (empty) fields, N + 1 for the chain.
+  EXPECT_EQ(Value(reply, "blocks"), std::to_string(kLimit + 5)) << reply;
 }
 
 // The USB printer record has no API code: the "usb" request makes the server
