@@ -76,14 +76,9 @@ inline void ResetBuffers(Memory& m) {
 }
 
 inline void* Target(Memory& m, uint8_t choice) {
-  switch (choice % 6) {
-    case 4:
-      return m.absent;
-    case 5:
-      return nullptr;
-    default:
-      return m.buffers[choice % 6];
-  }
+  const uint8_t pick = choice % 6;
+  if (pick < kBufferCount) return m.buffers[pick];
+  return pick == kBufferCount ? m.absent : nullptr;
 }
 
 inline void PutPointer(uint8_t* at, const void* value) {
@@ -118,31 +113,26 @@ inline Selection Select(FuzzBytes& in) {
   return s;
 }
 
-// The pointer fields of a record type: offsets in the record, and offsets
-// in the node buffer for the nodes of a chain.
-struct PointerFields {
-  std::vector<uint16_t> in_record;
-  std::vector<uint16_t> in_node;
-};
-
-inline PointerFields FieldsOf(const transport::RecordRule* rule) {
-  PointerFields fields;
-  if (rule == nullptr) return fields;
-  for (uint8_t i = 0; i < rule->field_count; ++i) {
-    const transport::FieldRule& field = rule->fields[i];
-    fields.in_record.push_back(field.offset);
-    if (field.role != transport::FieldRole::kChain || field.chain == nullptr) continue;
-    for (uint8_t k = 0; k < field.chain->field_count; ++k)
-      fields.in_node.push_back(field.chain->fields[k].offset);
-  }
-  return fields;
-}
-
 struct Patch {
   uint8_t target;  // 0: the record, 1 + i: buffer i
   size_t offset;
   uint8_t choice;
 };
+
+// One aim per pointer field of a record type: the record's fields, then
+// those of the chain nodes, which live in the node buffer.
+inline std::vector<Patch> Aims(const transport::RecordRule* rule, FuzzBytes& in) {
+  std::vector<Patch> aims;
+  for (uint8_t i = 0; rule != nullptr && i < rule->field_count; ++i)
+    aims.push_back({0, rule->fields[i].offset, in.Byte()});
+  for (uint8_t i = 0; rule != nullptr && i < rule->field_count; ++i) {
+    const transport::ChainRule* chain = rule->fields[i].chain;
+    if (rule->fields[i].role != transport::FieldRole::kChain || chain == nullptr) continue;
+    for (uint8_t k = 0; k < chain->field_count; ++k)
+      aims.push_back({1 + kNodeBuffer, chain->fields[k].offset, in.Byte()});
+  }
+  return aims;
+}
 
 inline void Apply(Memory& m, size_t record_size, const Patch& patch) {
   uint8_t* base = patch.target == 0 ? m.record : m.buffers[patch.target - 1];
@@ -173,10 +163,7 @@ inline void RunPackageInput(const uint8_t* data, size_t size, const DocumentCall
     patch.offset = patch.target == 0 ? offset : offset % (kBufferSizes[patch.target - 1] - 3);
     patch.choice = in.Byte();
   }
-  const PointerFields fields = FieldsOf((flags & kAim) ? selection.rule : nullptr);
-  std::vector<Patch> aims;
-  for (uint16_t offset : fields.in_record) aims.push_back({0, offset, in.Byte()});
-  for (uint16_t offset : fields.in_node) aims.push_back({1 + kNodeBuffer, offset, in.Byte()});
+  const std::vector<Patch> aims = Aims((flags & kAim) ? selection.rule : nullptr, in);
   const std::string record = in.Rest();
 
   Memory& m = OwnMemory();
