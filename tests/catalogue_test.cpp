@@ -196,19 +196,9 @@ void Write32(uint8_t* at, uint32_t v) { memcpy(at, &v, 4); }
 
 // Width of the record's length field that a buffer of this kind reads.
 uint32_t LengthWidth(Kind kind) {
-  switch (kind) {
-    case Kind::kLength8:
-      return 1;
-    case Kind::kLength16:
-    case Kind::kShapeLength16:
-    case Kind::kElements:
-      return 2;
-    case Kind::kLength32:
-    case Kind::kShapeLength32:
-      return 4;
-    default:
-      return 0;
-  }
+  if (kind == Kind::kLength8) return 1;
+  if (kind == Kind::kLength16 || kind == Kind::kShapeLength16 || kind == Kind::kElements) return 2;
+  return kind == Kind::kLength32 || kind == Kind::kShapeLength32 ? 4 : 0;
 }
 void WritePointer(uint8_t* at, const void* p) {
   Write32(at, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
@@ -285,21 +275,12 @@ class AppMemory {
     return length != options_.length_of.end() && length->second == 0;
   }
   bool MakesBlock(const Slot& slot) const {
+    if (slot.kind == Kind::kCallerAddress || slot.kind == Kind::kChain) return false;
     const bool null = options_.null_at.count(slot.at) != 0;
-    switch (slot.kind) {
-      case Kind::kOptionalString:
-      case Kind::kOptionalFixed:
-        return !null;
-      case Kind::kNonEmptyString:
-      case Kind::kShapeLength16:
-      case Kind::kShapeLength32:
-        return !null && !IsEmpty(slot);
-      case Kind::kCallerAddress:
-      case Kind::kChain:
-        return false;
-      default:
-        return true;
-    }
+    if (slot.kind == Kind::kOptionalString || slot.kind == Kind::kOptionalFixed) return !null;
+    const bool may_be_empty = slot.kind == Kind::kNonEmptyString || slot.kind == Kind::kShapeLength16 ||
+                              slot.kind == Kind::kShapeLength32;
+    return !may_be_empty || (!null && !IsEmpty(slot));
   }
   const std::vector<Range>& BackRanges() const {
     for (const Slot& slot : e_.slots) {
