@@ -1,10 +1,8 @@
 // Many sessions at once, each with a run of mixed requests and document
 // calls, from several threads; afterwards this process holds no more
 // descriptors, heap, /dev/shm objects or child processes than before.
-// QARN_LOAD_SESSIONS (default 32) and QARN_LOAD_ROUNDS (default 50) size it.
 #include <gtest/gtest.h>
 #include <stdint.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <string>
@@ -20,6 +18,8 @@
 namespace {
 
 constexpr int kThreads = 4;
+constexpr int kSessions = 32;
+constexpr int kRounds = 50;
 constexpr int kTags = 12;
 
 // Heap that may differ after everything is freed. The sanitizer's count
@@ -28,11 +28,6 @@ constexpr int kTags = 12;
 // session (each holds over 8 KiB), per document call or per request is far
 // above it.
 constexpr size_t kHeapTolerance = 1024;
-
-int EnvNumber(const char* name, int fallback) {
-  const char* value = getenv(name);
-  return value != nullptr && atoi(value) > 0 ? atoi(value) : fallback;
-}
 
 struct Figures {
   qarn::fuzz::Resources held;
@@ -81,8 +76,6 @@ int Round(void* session, int id, int round) {
 
 TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
   const hardening::PrivateRuntime runtime;  // so that our sockets can be counted
-  const int sessions_wanted = EnvNumber("QARN_LOAD_SESSIONS", 32);
-  const int rounds = EnvNumber("QARN_LOAD_ROUNDS", 50);
 
   // Warm-up: whatever the library and this test set up once per process,
   // the allocator's arenas of the test's threads included (all threads
@@ -104,13 +97,13 @@ TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
   }
   for (std::thread& thread : threads) thread.join();
   std::vector<void*> sessions;
-  sessions.reserve(static_cast<size_t>(sessions_wanted));
+  sessions.reserve(static_cast<size_t>(kSessions));
   std::vector<int> failures(kThreads, 0);
   threads.clear();
   threads.reserve(kThreads);
 
   const Figures before = Measure();
-  for (int i = 0; i < sessions_wanted; ++i) {
+  for (int i = 0; i < kSessions; ++i) {
     void* session = f_QARNSVR_LoadLibrary(i, QARN_SERVER_DIR, "");
     ASSERT_NE(nullptr, session) << "session " << i;
     f_QARNDRV_Init(session);
@@ -121,7 +114,7 @@ TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
   EXPECT_EQ(before.children + sessions.size(), open.children) << "one server per session";
 
   Figures after_first;
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = 0; round < kRounds; ++round) {
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         for (size_t i = t; i < sessions.size(); i += kThreads)
