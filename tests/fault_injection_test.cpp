@@ -1,11 +1,6 @@
-// A server that fails at each step of a session, across real processes
-// (tests/peers/scripted_peer.cpp), and others that try to get between an
-// application and its server.
-// Every case ends with the failure value of the call that was waiting, the
-// application's own record and buffers hold what they should, and afterwards
-// no server process, socket, semaphore or block object is left. Owner checks
-// use objects given to another uid (possible when the tests run as root) or
-// modes that open them to others.
+// A server that fails at each step of a session (the scripted peer), and
+// others that try to get between an application and its server. Afterwards
+// no server process, socket, semaphore or block object may be left.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -28,7 +23,7 @@
 
 #include "connection/launch.h"
 #include "connection/session.h"
-#include "peers/scripted_peer.h"
+#include "peer_session.h"
 #include "platform/posix/handles.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/legpack.h"
@@ -42,10 +37,6 @@ namespace fs = std::filesystem;
 using hardening::OwnSharedObjects;
 
 constexpr uid_t kOtherUser = 65534;
-
-const char kServiceOff[] =
-    "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
-    "name=\"error\"/>\n</QARN_RET>";
 
 std::string NameOf(const void* p) {
   return std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p)));
@@ -92,7 +83,7 @@ class FaultInjection : public ::testing::Test {
     const char* reply = nullptr;
     f_QARNDRV_Invoke(session, request.c_str(), &reply, times);
     ASSERT_NE(nullptr, reply) << request;
-    EXPECT_STREQ(kServiceOff, reply) << request;
+    EXPECT_STREQ(qarn::test::kServiceOff, reply) << request;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(0x1111 * (i + 1), times[i].QuadPart) << request;
   }
 
@@ -118,10 +109,16 @@ class FaultInjection : public ::testing::Test {
   qarn::test::ServerFolder folder_;
 };
 
-// A server that ends before it signals fails the load long before the start
-// time-out; one that ends after signalling, before it offers the pipe, stops
-// the connect's retries at once with "file not found".
+// A start fails when the server is missing, and when it ends before it
+// signals, noticed also without a time-out; one that ends after signalling,
+// before it offers the pipe, stops the connect's retries at once with "file
+// not found".
 TEST_F(FaultInjection, ServerEndsDuringTheStart) {
+  EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "5"));
+  EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, nullptr, nullptr));
+  const std::string config = folder_.path() + "/qarn_svr.conf";
+  std::ofstream(config) << "Debug=1\n";
+  setenv("QARN_CONFIG", config.c_str(), 1);
   for (const char* start : {"nosignal", "crash-before-signal", "exit-after-signal", "crash-after-signal"}) {
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(nullptr, Load(start)) << start;
@@ -141,6 +138,7 @@ TEST_F(FaultInjection, ServerEndsDuringTheStart) {
     qarn::os::ProcessClose(process);
     EXPECT_TRUE(hardening::ProcessGone(static_cast<int>(pid))) << start;
   }
+  unsetenv("QARN_CONFIG");
 }
 
 // The server dies, or closes the pipe and stays alive a while, under a

@@ -8,6 +8,11 @@
 
 namespace qarn::test {
 
+// What a request gets once its server is gone.
+inline constexpr char kServiceOff[] =
+    "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
+    "name=\"error\"/>\n</QARN_RET>";
+
 class PeerSessionTest : public ::testing::Test {
  protected:
   void Open(const char* script) {

@@ -8,7 +8,7 @@
 //
 // QARN_PEER_START chooses what happens before the pipe is served:
 //   normal               listen, signal, serve (default)
-//   nosignal             exit after QARN_PEER_LINGER_MS (default 300)
+//   nosignal             exit after 300 ms
 //   crash-before-signal  killed by SIGKILL at once
 //   exit-after-signal    signal, then exit without offering the pipe
 //   crash-after-signal   signal, then SIGKILL
@@ -41,6 +41,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,14 +112,10 @@ bool WaitForFile(const char* name) {
 }
 
 std::vector<std::string> Split(const char* text) {
-  std::vector<std::string> parts(1);
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == ',') {
-      parts.emplace_back();
-    } else {
-      parts.back() += *c;
-    }
-  }
+  std::vector<std::string> parts;
+  std::istringstream stream(text);
+  for (std::string part; std::getline(stream, part, ',');) parts.push_back(part);
+  if (parts.empty()) parts.emplace_back("reply");
   return parts;
 }
 
@@ -133,11 +130,6 @@ void BeginReply(const char* request, const char* interface_name = nullptr) {
   Begin(g_reply, kSlot, interface_name != nullptr ? interface_name : request, request + kMethodAt);
 }
 
-uint32_t TextReply(const char* text) {
-  snprintf(g_reply + kPayloadAt, kSlot - kPayloadAt, "%s", text);
-  return static_cast<uint32_t>(kPayloadAt + strlen(g_reply + kPayloadAt) + 1);
-}
-
 // The normal reply to request number `seq`: the request's names, counters
 // 1000 + seq and 2000 + seq; for "Invoke" the text "#<seq>" at 146, for all
 // else the number seq at 146 and the text "<method>#<seq>" at 150.
@@ -145,11 +137,10 @@ uint32_t NormalReply(const char* request, int seq) {
   BeginReply(request);
   const int64_t counters[2] = {1000 + seq, 2000 + seq};
   memcpy(g_reply + kStartAt, counters, sizeof counters);
-  char text[96];
   if (strcmp(request + kMethodAt, "Invoke") == 0) {
-    snprintf(text, sizeof text, "#%d", seq);
-    return TextReply(text);
+    return static_cast<uint32_t>(kPayloadAt + 1 + snprintf(g_reply + kPayloadAt, 16, "#%d", seq));
   }
+  char text[96];
   snprintf(text, sizeof text, "%.64s#%d", request + kMethodAt, seq);
   memcpy(g_reply + kPayloadAt, &seq, 4);
   memcpy(g_reply + kResultAt, text, strlen(text) + 1);
@@ -245,7 +236,7 @@ int main(int argc, char** argv) {
   RecordStart(argc, argv);
   const std::string start = Env("QARN_PEER_START", "normal");
   if (start == "nosignal") {
-    std::this_thread::sleep_for(std::chrono::milliseconds(atoi(Env("QARN_PEER_LINGER_MS", "300"))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return 0;
   }
   if (start == "crash-before-signal") Crash();

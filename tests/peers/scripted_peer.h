@@ -85,15 +85,13 @@ class ServerFolder {
 // Sets the peer's start mode and script for the peers started while it lives.
 class PeerScript {
  public:
-  explicit PeerScript(const char* script, const char* start = "normal", const char* linger_ms = "300") {
+  explicit PeerScript(const char* script, const char* start = "normal") {
     setenv("QARN_PEER_SCRIPT", script, 1);
     setenv("QARN_PEER_START", start, 1);
-    setenv("QARN_PEER_LINGER_MS", linger_ms, 1);
   }
   ~PeerScript() {
     unsetenv("QARN_PEER_SCRIPT");
     unsetenv("QARN_PEER_START");
-    unsetenv("QARN_PEER_LINGER_MS");
   }
   PeerScript(const PeerScript&) = delete;
   PeerScript& operator=(const PeerScript&) = delete;
