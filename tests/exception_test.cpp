@@ -253,31 +253,9 @@ TEST(FaultChainDeathTest, EarlierHandlerGetsFaultsOfThreadsWithoutTranslator) {
 
 // ---- Built from exception pointers ------------------------------------------
 
-TEST(ExceptionFromPointers, CopiesFirstRecordAndContext) {
-  EXCEPTION_RECORD chained{};
-  chained.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
-  EXCEPTION_RECORD record{};
-  record.ExceptionCode = 0xC0000409;
-  record.ExceptionFlags = 1;
-  record.ExceptionRecord = &chained;
-  record.ExceptionAddress = reinterpret_cast<PVOID>(uintptr_t{0x401000});
-  record.NumberParameters = EXCEPTION_MAXIMUM_PARAMETERS;
-  for (DWORD i = 0; i < EXCEPTION_MAXIMUM_PARAMETERS; ++i) record.ExceptionInformation[i] = 0x100 + i;
-  CONTEXT context{};
-  std::memset(&context, 0x5A, sizeof context);
-  EXCEPTION_POINTERS pointers{&record, &context};
-
-  const c_QARNPlus_Exception e(&pointers);
-  EXPECT_STREQ(e, kUnknownText);
-  EXPECT_EQ(std::memcmp(&e.m_ExceptionRecord, &record, sizeof record), 0);
-  EXPECT_EQ(std::memcmp(&e.m_Context, &context, sizeof context), 0);
-  EXPECT_EQ(std::string(e.m_szFile, sizeof e.m_szFile), std::string(sizeof e.m_szFile, '\0'));
-  EXPECT_EQ(std::string(e.m_szText, sizeof e.m_szText), std::string(sizeof e.m_szText, '\0'));
-}
-
 // The fault codes, and no others near them, have texts of their own, each a
 // different one.
-TEST(ExceptionFromPointers, EachFaultCodeHasItsOwnText) {
+TEST(ExceptionFromPointers, TextsAndCopies) {
   std::set<std::string> texts;
   int known = 0;
   for (DWORD first : {0x80000000u, 0xC0000000u}) {
@@ -297,6 +275,27 @@ TEST(ExceptionFromPointers, EachFaultCodeHasItsOwnText) {
   EXPECT_STREQ(c_QARNPlus_Exception(static_cast<EXCEPTION_POINTERS*>(nullptr)), kUnknownText);
   EXCEPTION_POINTERS empty{nullptr, nullptr};
   EXPECT_STREQ(c_QARNPlus_Exception(&empty), kUnknownText);
+
+  // The first record and the context are copied as they are.
+  EXCEPTION_RECORD chained{};
+  chained.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = 0xC0000409;
+  record.ExceptionFlags = 1;
+  record.ExceptionRecord = &chained;
+  record.ExceptionAddress = reinterpret_cast<PVOID>(uintptr_t{0x401000});
+  record.NumberParameters = EXCEPTION_MAXIMUM_PARAMETERS;
+  for (DWORD i = 0; i < EXCEPTION_MAXIMUM_PARAMETERS; ++i) record.ExceptionInformation[i] = 0x100 + i;
+  CONTEXT context{};
+  std::memset(&context, 0x5A, sizeof context);
+  EXCEPTION_POINTERS pointers{&record, &context};
+
+  const c_QARNPlus_Exception e(&pointers);
+  EXPECT_STREQ(e, kUnknownText);
+  EXPECT_EQ(std::memcmp(&e.m_ExceptionRecord, &record, sizeof record), 0);
+  EXPECT_EQ(std::memcmp(&e.m_Context, &context, sizeof context), 0);
+  EXPECT_EQ(std::string(e.m_szFile, sizeof e.m_szFile), std::string(sizeof e.m_szFile, '\0'));
+  EXPECT_EQ(std::string(e.m_szText, sizeof e.m_szText), std::string(sizeof e.m_szText, '\0'));
 }
 
 // ---- Built from a source position -------------------------------------------

@@ -87,12 +87,6 @@ class FaultInjection : public ::testing::Test {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(0x1111 * (i + 1), times[i].QuadPart) << request;
   }
 
-  std::string Invoke(void* session, const std::string& request) {
-    const char* reply = nullptr;
-    f_QARNDRV_Invoke(session, request.c_str(), &reply, nullptr);
-    return reply != nullptr ? reply : "";
-  }
-
   // Once the server is gone, every later call on the session fails with its
   // own failure value, and ending the session still releases everything.
   void ExpectDeadSessionAndFree(void* session) {
@@ -150,7 +144,7 @@ TEST_F(FaultInjection, ServerGoneUnderAWaitingRequest) {
     ASSERT_NE(nullptr, session);
     EXPECT_EQ(1, f_QARNSVR_GetVersion(session));
     if (strlen(script) > 12) {
-      EXPECT_EQ("#2", Invoke(session, "x"));
+      EXPECT_EQ("#2", qarn::test::ReplyTo(session, "x"));
       EXPECT_EQ(-1, f_QARNSVR_GetVersion(session));
     } else {
       ExpectServiceOff(session, "x");
@@ -199,7 +193,8 @@ TEST_F(FaultInjection, ServerGoneDuringADocumentCall) {
   f_QARNDRV_Init(session);
   for (ErrorCall* call : {&replied, &ended}) {
     c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&call->record), 8);
-    EXPECT_NE(std::string::npos, Invoke(session, "call " + NameOf(&call->record) + " 8").find("SUCCESS"));
+    EXPECT_NE(std::string::npos,
+              qarn::test::ReplyTo(session, "call " + NameOf(&call->record) + " 8").find("SUCCESS"));
     if (call == &ended) f_QARNSVR_FreeLibrary(session);  // the server ends before the release
   }
   EXPECT_NE(ErrorCall().Seen(), replied.Seen()) << "the call did nothing";

@@ -3,7 +3,10 @@
 // says how the peer answers each request.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "peers/scripted_peer.h"
+#include "qarnplus/driver.h"
 #include "qarnplus/server.h"
 
 namespace qarn::test {
@@ -12,6 +15,13 @@ namespace qarn::test {
 inline constexpr char kServiceOff[] =
     "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
     "name=\"error\"/>\n</QARN_RET>";
+
+// The reply to `request` on session `h`; "" when there is none.
+inline std::string ReplyTo(void* h, const std::string& request) {
+  const char* reply = nullptr;
+  f_QARNDRV_Invoke(h, request.c_str(), &reply, nullptr);
+  return reply != nullptr ? reply : "";
+}
 
 class PeerSessionTest : public ::testing::Test {
  protected:

@@ -60,12 +60,6 @@ TEST(LaunchValues, FolderSuffixAndCommandLine) {
   }
 }
 
-std::string StatusOf(void* h) {
-  const char* reply = nullptr;
-  f_QARNDRV_Invoke(h, "status", &reply, nullptr);
-  return reply != nullptr ? reply : "";
-}
-
 // The value of `name` in a status reply of the stand-in server.
 std::string StatusValue(const std::string& status, const std::string& name) {
   const std::string tail = "\" name=\"" + name + "\"/>";
@@ -80,8 +74,8 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   void* second = f_QARNSVR_LoadLibrary(2, QARN_SERVER_DIR, "");
   ASSERT_NE(nullptr, first);
   ASSERT_NE(nullptr, second);
-  const std::string a = StatusOf(first);
-  const std::string b = StatusOf(second);
+  const std::string a = qarn::test::ReplyTo(first, "status");
+  const std::string b = qarn::test::ReplyTo(second, "status");
   EXPECT_EQ("1", StatusValue(a, "option")) << a;
   EXPECT_EQ("2", StatusValue(b, "option")) << b;
   EXPECT_EQ(QARN_SERVER_DIR, StatusValue(a, "serverDir")) << a;
@@ -115,11 +109,7 @@ uint32_t IdentityOf(QARN_FilterDef* filter) {
 class WithPeer : public qarn::test::PeerSessionTest {
  protected:
   c_QARNPlus_Session* session() { return qarn::AsSession(h_); }
-  std::string Invoke(const char* request, LARGE_INTEGER* times = nullptr) {
-    const char* reply = nullptr;
-    f_QARNDRV_Invoke(h_, request, &reply, times);
-    return reply != nullptr ? reply : "(null)";
-  }
+  std::string Invoke(const std::string& request) { return qarn::test::ReplyTo(h_, request); }
   // A 150-byte "GetVersion" through Request; returns its result.
   unsigned Send(char** reply) {
     msg::Begin(message_, 150, msg::kServerInterface, "GetVersion");
@@ -363,11 +353,7 @@ class WithServer : public ::testing::Test {
     ASSERT_NE(nullptr, h_);
   }
   void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
-  std::string Invoke(const std::string& request) {
-    const char* reply = nullptr;
-    f_QARNDRV_Invoke(h_, request.c_str(), &reply, nullptr);
-    return reply != nullptr ? reply : "";
-  }
+  std::string Invoke(const std::string& request) { return qarn::test::ReplyTo(h_, request); }
   void* h_ = nullptr;
 };
 
@@ -393,6 +379,7 @@ TEST_F(WithServer, ErrorsAndTheirTexts) {
     EXPECT_STREQ(c.text, text ? text : "(none)");
   }
   EXPECT_STREQ("unknown error code 12345", f_QARNDRV_FormatMessage(h_, static_cast<QARNDRV_ERR>(12345)));
+  EXPECT_STREQ("", f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(999)));  // an unknown number
 }
 
 TEST_F(WithServer, RepliesAreEscapedAndCutToTheSlot) {
@@ -425,15 +412,6 @@ TEST_F(WithServer, DocumentCalls) {
   EXPECT_EQ(strlen("QARN error 3") + 1, static_cast<uint32_t>(record.nMessageLen));
   EXPECT_NE(std::string::npos,
             Invoke("call " + name + " 8").find("the record's package could not be opened"));
-}
-
-TEST_F(WithServer, TagTable) {
-  const char* name = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(7));
-  ASSERT_NE(nullptr, name);
-  EXPECT_EQ(7, f_QARNDRV_GetTagIDByName(h_, name));
-  const char* unknown = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(999));
-  ASSERT_NE(nullptr, unknown);
-  EXPECT_STREQ("", unknown);
 }
 
 TEST_F(WithServer, FilterNamesAreCutAndReleasesAreSeen) {
