@@ -90,6 +90,10 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
   EXPECT_NE(listed.find("stale " + dead_socket + "\n"), listed.npos) << listed;
   for (const std::string& name : keep) EXPECT_EQ(listed.find(name), listed.npos) << listed;
   for (const std::string& name : stale) EXPECT_TRUE(Exists("/dev/shm/" + name)) << "removed by a dry run";
+  const std::string removed = CommandOutput(kQarn + " clean");
+  for (const std::string& name : stale)
+    EXPECT_NE(removed.find("removed /dev/shm/" + name + "\n"), removed.npos);
+  EXPECT_NE(removed.find("removed " + dead_socket + "\n"), removed.npos) << removed;
 
   const std::string app = "exec " + kCrashApp + " " QARN_SERVER_DIR;
   const std::string bench = "exec " + kQarn + " bench --rounds 20000";

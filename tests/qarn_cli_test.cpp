@@ -190,6 +190,7 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
        "too long: .* 314 characters, at most 259"},
       {"--suffix abc version", 2, "--suffix takes up to 31 digits.*\"abc\""},
       {"--suffix -1 version", 2, "--suffix takes up to 31 digits.*\"-1\""},
+      {"--server-dir /nonexistent --suffix 19 version", 1, "no server at /nonexistent/qarn_svr19 "},
       {"--option 99999999999999999999999 version", 2,
        "--option must be a number from -2147483648 to 2147483647"},
       {"--trace /nonexistent/trace version", 2, "cannot write to \"/nonexistent/trace\""},
