@@ -11,10 +11,8 @@
 
 namespace wine_test {
 void RunPipeTests();
-void RunEventAndProcessTests();
-void RunMappingTests();
-void RunSettingTests();
-void RunFaultTextTests();
+void RunNamedObjectTests();
+void RunSystemDataTests();
 void RunFaultTranslationTests();
 }  // namespace wine_test
 
@@ -28,10 +26,8 @@ int main(int argc, char** argv) {
     void (*run)();
   } groups[] = {
       {"pipe", wine_test::RunPipeTests},
-      {"event and process", wine_test::RunEventAndProcessTests},
-      {"mapping", wine_test::RunMappingTests},
-      {"setting", wine_test::RunSettingTests},
-      {"fault texts", wine_test::RunFaultTextTests},
+      {"named object", wine_test::RunNamedObjectTests},
+      {"system data", wine_test::RunSystemDataTests},
       {"fault translation", wine_test::RunFaultTranslationTests},
   };
   for (const auto& group : groups) {

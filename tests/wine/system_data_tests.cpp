@@ -1,5 +1,8 @@
-// The "Debug" value under HKEY_LOCAL_MACHINE "SOFTWARE\TALVEX\QARN_SVR".
+// What the library reads from the system: the "Debug" value under
+// HKEY_LOCAL_MACHINE "SOFTWARE\TALVEX\QARN_SVR", and the 21 fault texts from
+// the string table linked into this module.
 
+#include <string.h>
 #include <windows.h>
 
 #include "check.h"
@@ -23,9 +26,7 @@ bool SetDebugValue(DWORD type, const void* data, DWORD size) {
   return result == ERROR_SUCCESS;
 }
 
-}  // namespace
-
-void RunSettingTests() {
+void DebugSetting() {
   // A missing key: the read creates it, finds no value and leaves the output.
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKeyPath);
   uint32_t value = kUntouched;
@@ -37,7 +38,7 @@ void RunSettingTests() {
 
   const struct {
     DWORD type;
-    unsigned char data[8];
+    unsigned char data[5];
     DWORD size;
     uint32_t result;
     uint32_t value;
@@ -46,7 +47,6 @@ void RunSettingTests() {
       // Any type of 4 bytes is read as the number.
       {REG_BINARY, {1, 2, 3, 4}, 4, kErrorSuccess, 0x04030201u},
       // A longer value fails and leaves the output.
-      {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, 8, kErrorMoreData, kUntouched},
       {REG_BINARY, {1, 2, 3, 4, 5}, 5, kErrorMoreData, kUntouched},
       // A shorter one fills the low bytes of a zero number.
       {REG_BINARY, {5, 1}, 2, kErrorSuccess, 0x0105u},
@@ -58,6 +58,41 @@ void RunSettingTests() {
     CHECK_EQ(value, c.value);
   }
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKeyPath);
+}
+
+void FaultTexts() {
+  const struct {
+    unsigned id;
+    const char* text;
+  } expected[] = {
+#define QARN_FAULT_TEXT(id, code, text) {id, text},
+#include "errors/fault_texts.inc"
+#undef QARN_FAULT_TEXT
+  };
+  CHECK_EQ(sizeof expected / sizeof expected[0], 21);
+  char buffer[776];
+  for (const auto& entry : expected) {
+    memset(buffer, 'x', sizeof buffer);
+    CHECK_EQ(LoadFaultText(entry.id, buffer, sizeof buffer), strlen(entry.text));
+    CHECK(strcmp(buffer, entry.text) == 0);
+  }
+  // A short buffer takes the text's start, terminated.
+  CHECK_EQ(LoadFaultText(2000, buffer, 11), 10);
+  CHECK(strcmp(buffer, "The thread") == 0);
+  // No text outside the table.
+  const unsigned outside[] = {1999, 2021};
+  for (const unsigned id : outside) {
+    buffer[0] = 'x';
+    CHECK_EQ(LoadFaultText(id, buffer, sizeof buffer), 0);
+    CHECK_EQ(buffer[0], '\0');
+  }
+}
+
+}  // namespace
+
+void RunSystemDataTests() {
+  DebugSetting();
+  FaultTexts();
 }
 
 }  // namespace wine_test

@@ -1,4 +1,5 @@
-// File mappings created in one process and opened by name in another.
+// Named events and file mappings, within one process and shared with a peer
+// process. (The server's exact command line: the pipe tests.)
 
 #include <string.h>
 #include <windows.h>
@@ -15,6 +16,46 @@ namespace {
 using namespace qarn::os;
 
 constexpr uint32_t kBlockSize = 10000;  // not a whole number of pages
+
+void EventWithinOneProcess() {
+  const std::string name = UniqueName("event");
+  HANDLE event = nullptr;
+  if (!CHECK_EQ(EventCreate(name.c_str(), &event), 0)) return;
+  CHECK(EventWait(event, 50, nullptr) == WaitResult::kTimedOut);
+  CHECK_EQ(EventSignal(name.c_str()), 0);
+  CHECK(EventWait(event, 0, nullptr) == WaitResult::kSignalled);
+  // Auto-reset: the one signal was used up by the wait.
+  CHECK(EventWait(event, 0, nullptr) == WaitResult::kTimedOut);
+  EventClose(event);
+  // Once its only handle is closed the event is gone.
+  CHECK_EQ(EventSignal(name.c_str()), kErrorFileNotFound);
+}
+
+// A peer that signals late ends a wait without limit; one that exits without
+// signalling ends a watched wait at once, long before its time-out.
+void EventFromAnotherProcess() {
+  const struct {
+    PeerRole role;
+    uint32_t timeout_ms;
+    WaitResult result;
+  } cases[] = {
+      {kPeerSignalLate, kWaitForever, WaitResult::kSignalled},
+      {kPeerExitWithoutSignal, kPeerTimeoutMs, WaitResult::kProcessExited},
+  };
+  for (const auto& c : cases) {
+    const std::string name = UniqueName("event");
+    HANDLE event = nullptr;
+    if (!CHECK_EQ(EventCreate(name.c_str(), &event), 0)) continue;
+    Peer peer;
+    if (CHECK_EQ(LaunchPeer(c.role, "", name, &peer), 0)) {
+      const DWORD start = GetTickCount();
+      CHECK(EventWait(event, c.timeout_ms, peer.process) == c.result);
+      CHECK(GetTickCount() - start < kPeerTimeoutMs);
+      CHECK_EQ(FinishPeer(&peer), 0);
+    }
+    EventClose(event);
+  }
+}
 
 unsigned char PatternByte(uint32_t i) { return static_cast<unsigned char>(i * 7 + 3); }
 
@@ -72,6 +113,10 @@ int PeerMappingRole(const char* block_name, const char* event_name) {
   return result;
 }
 
-void RunMappingTests() { SharedAcrossProcesses(); }
+void RunNamedObjectTests() {
+  EventWithinOneProcess();
+  EventFromAnotherProcess();
+  SharedAcrossProcesses();
+}
 
 }  // namespace wine_test
