@@ -39,7 +39,7 @@ bool StartPeer(PeerRole role, const std::string& argument, Peer* peer) {
   HANDLE event = nullptr;
   if (!CHECK_EQ(qarn::os::EventCreate(event_name.c_str(), &event), 0)) return false;
   const bool launched = CHECK_EQ(LaunchPeer(role, argument, event_name, peer), 0);
-  const bool started = launched && CHECK(qarn::os::EventWait(event, kPeerTimeoutMs, peer->process) ==
+  const bool started = launched && CHECK(qarn::os::EventWait(event, qarn::os::kWaitForever, peer->process) ==
                                          qarn::os::WaitResult::kSignalled);
   qarn::os::EventClose(event);
   if (launched && !started) FinishPeer(peer);
@@ -69,8 +69,6 @@ uint32_t ConnectPipe(uint32_t pid, HANDLE* pipe) {
 }
 
 int RunPeer(int role, const char* argument, const char* event_name) {
-  if (role == kPeerSignalLate) Sleep(200);
-  if (role == kPeerSignalLate) return static_cast<int>(qarn::os::EventSignal(event_name));
   if (role == kPeerExitWithoutSignal) return 0;
   if (role == kPeerMapping) return PeerMappingRole(argument, event_name);
   if (role == kPeerFault) return PeerFaultRole(argument, event_name);

@@ -14,7 +14,6 @@ namespace wine_test {
 enum PeerRole {
   kPeerEchoMessages = 1,   // serves the pipe: its command line, then an echo of each message
   kPeerLateListener,       // signals, listens when told to, serves two clients in turn
-  kPeerSignalLate,         // signals after a pause, then exits
   kPeerExitWithoutSignal,  // exits at once
   kPeerMapping,            // opens the mapping named by the argument
   kPeerFault,              // faults in the way the argument names
@@ -29,7 +28,8 @@ struct Peer {
 };
 
 uint32_t LaunchPeer(PeerRole role, const std::string& argument, const std::string& event_name, Peer* peer);
-// LaunchPeer, then the wait for its start event (a failed check if none).
+// LaunchPeer, then the wait without limit for its start event (a failed
+// check if the peer ends without it; a peer that hangs hangs the run).
 bool StartPeer(PeerRole role, const std::string& argument, Peer* peer);
 // The peer's exit code once it ended (0xFFFFFFFF, and stopped, on time-out).
 DWORD FinishPeer(Peer* peer);
