@@ -58,21 +58,11 @@ DWORD FinishPeer(Peer* peer) {
   return exit_code;
 }
 
-uint32_t ConnectPipe(uint32_t pid, HANDLE* pipe) {
-  const DWORD start = GetTickCount();
-  uint32_t result;
-  while ((result = qarn::os::PipeOpen(pid, pipe)) == qarn::os::kErrorFileNotFound &&
-         GetTickCount() - start < kPeerTimeoutMs) {
-    Sleep(1);
-  }
-  return result == qarn::os::kErrorSuccess ? qarn::os::PipeSetMessageMode(*pipe) : result;
-}
-
 int RunPeer(int role, const char* argument, const char* event_name) {
   if (role == kPeerExitWithoutSignal) return 0;
   if (role == kPeerMapping) return PeerMappingRole(argument, event_name);
   if (role == kPeerFault) return PeerFaultRole(argument, event_name);
-  return PeerPipeRole(role, argument, event_name);
+  return PeerPipeRole(role, event_name);
 }
 
 }  // namespace wine_test

@@ -13,7 +13,7 @@ namespace wine_test {
 
 enum PeerRole {
   kPeerEchoMessages = 1,   // serves the pipe: its command line, then an echo of each message
-  kPeerLateListener,       // signals, listens when told to, serves two clients in turn
+  kPeerTwoClients,         // serves two clients in turn
   kPeerExitWithoutSignal,  // exits at once
   kPeerMapping,            // opens the mapping named by the argument
   kPeerFault,              // faults in the way the argument names
@@ -35,13 +35,10 @@ bool StartPeer(PeerRole role, const std::string& argument, Peer* peer);
 DWORD FinishPeer(Peer* peer);
 // A name unique to this process and call, for events and mappings.
 std::string UniqueName(const char* what);
-// Opens the pipe of process `pid` as the library does: retries while it does
-// not exist yet, then message mode.
-uint32_t ConnectPipe(uint32_t pid, HANDLE* pipe);
 
 // The peer's side: the process exit code for `role`, by group.
 int RunPeer(int role, const char* argument, const char* event_name);
-int PeerPipeRole(int role, const char* argument, const char* event_name);
+int PeerPipeRole(int role, const char* event_name);
 int PeerMappingRole(const char* block_name, const char* event_name);
 int PeerFaultRole(const char* variant, const char* event_name);
 

@@ -1,5 +1,5 @@
 // The message pipe between two processes: the exact command line, message
-// boundaries, the 1024-byte slot, a vanished peer, opening before the pipe
+// boundaries, the 1024-byte slot, a vanished peer, opening where no pipe
 // exists and waiting on a busy one.
 
 #include <string.h>
@@ -39,7 +39,7 @@ void MessagesAndVanishedPeer() {
   Peer peer;
   if (!StartPeer(kPeerEchoMessages, "1.4 x", &peer)) return;
   HANDLE pipe = INVALID_HANDLE_VALUE;
-  if (CHECK_EQ(ConnectPipe(peer.pid, &pipe), 0)) {
+  if (CHECK_EQ(PipeOpen(peer.pid, &pipe), 0) && CHECK_EQ(PipeSetMessageMode(pipe), 0)) {
     ExpectMessage(pipe, Text(peer.command_line.c_str()));
     // Written back to back, echoed one by one with sizes and bytes intact.
     const size_t sizes[] = {1, 146, kSlot, 5, 663};
@@ -62,17 +62,15 @@ void MessagesAndVanishedPeer() {
   CHECK_EQ(FinishPeer(&peer), 0);
 }
 
-// The peer listens only when told to, after a first open found nothing;
-// the retries then reach it. It serves two clients, one after the other.
-void OpenRetriesAndBusyWait() {
-  const std::string go = UniqueName("go");
-  Peer peer;
-  if (!StartPeer(kPeerLateListener, go, &peer)) return;
+// Nothing listens for this process: opening finds no pipe. The peer serves
+// two clients, one after the other, on its one instance.
+void BusyPipeAndWait() {
   HANDLE first = INVALID_HANDLE_VALUE;
   HANDLE second = INVALID_HANDLE_VALUE;
-  CHECK_EQ(PipeOpen(peer.pid, &first), kErrorFileNotFound);
-  CHECK_EQ(EventSignal(go.c_str()), 0);
-  if (CHECK_EQ(ConnectPipe(peer.pid, &first), 0)) {
+  CHECK_EQ(PipeOpen(CurrentProcessId(), &first), kErrorFileNotFound);
+  Peer peer;
+  if (!StartPeer(kPeerTwoClients, "", &peer)) return;
+  if (CHECK_EQ(PipeOpen(peer.pid, &first), 0) && CHECK_EQ(PipeSetMessageMode(first), 0)) {
     ExpectMessage(first, Text("first"));
     // The one instance is taken: opening is busy and a short wait gives up.
     CHECK_EQ(PipeOpen(peer.pid, &second), kErrorPipeBusy);
@@ -110,21 +108,16 @@ int Serve(HANDLE pipe, const char* text, bool echo) {
 
 }  // namespace
 
-int PeerPipeRole(int role, const char* argument, const char* event_name) {
-  HANDLE go = nullptr;
-  if (role == kPeerLateListener) {
-    if (EventCreate(argument, &go) != kErrorSuccess || EventSignal(event_name) != kErrorSuccess) return 101;
-    if (EventWait(go, kPeerTimeoutMs, nullptr) != WaitResult::kSignalled) return 107;
-  }
+int PeerPipeRole(int role, const char* event_name) {
   HANDLE listener = INVALID_HANDLE_VALUE;
   if (PipeListen(CurrentProcessId(), &listener) != kErrorSuccess) return 102;
-  if (role != kPeerLateListener && EventSignal(event_name) != kErrorSuccess) return 101;
+  if (EventSignal(event_name) != kErrorSuccess) return 101;
   HANDLE pipe = INVALID_HANDLE_VALUE;
   if (PipeAccept(listener, &pipe) != kErrorSuccess) return 103;
 
   int result = 99;
   if (role == kPeerEchoMessages) result = Serve(pipe, GetCommandLineA(), true);
-  if (role == kPeerLateListener) {  // one client after the other on the one instance
+  if (role == kPeerTwoClients) {  // one client after the other on the one instance
     result = Serve(pipe, "first", false);
     PipeClose(pipe);
     pipe = INVALID_HANDLE_VALUE;
@@ -134,13 +127,12 @@ int PeerPipeRole(int role, const char* argument, const char* event_name) {
   }
   PipeClose(pipe);
   PipeListenerClose(listener);
-  EventClose(go);
   return result;
 }
 
 void RunPipeTests() {
   MessagesAndVanishedPeer();
-  OpenRetriesAndBusyWait();
+  BusyPipeAndWait();
 }
 
 }  // namespace wine_test
