@@ -31,10 +31,6 @@ constexpr uintptr_t kReadAddress = 0x1230;
 constexpr uintptr_t kWriteAddress = 0x2340;
 constexpr uintptr_t kExecuteAddress = 0x3450;
 
-constexpr ULONG_PTR kAccessRead = 0;
-constexpr ULONG_PTR kAccessWrite = 1;
-constexpr ULONG_PTR kAccessExecute = 8;
-
 // Each fault sits in a function of its own, so that its address range is known
 // and the compiler neither folds nor drops the faulting instruction.
 // The sanitizers stay out of them: their checks would fault (or report)
@@ -69,10 +65,9 @@ uintptr_t AddressOfFunction(Function* function) {
   return reinterpret_cast<uintptr_t>(function);
 }
 
-// Runs `action`, which must fault, and returns the exception it turned into.
-// The call goes through std::function: clang (which has no non-call
-// exceptions) takes a function without calls for one that cannot throw, and
-// would not let the exception reach a handler around a direct call of it.
+// Runs `action`, which must fault, and returns its exception. Through
+// std::function: clang (no non-call exceptions) would take a direct call of a
+// call-free function for one that cannot throw.
 c_QARNPlus_Exception CatchFault(const std::function<void()>& action) {
   try {
     action();
@@ -91,10 +86,9 @@ class TranslatedFaults : public ::testing::Test {
 
 thread_local int t_marker = 0;
 
-// Each fault: its code, text, parameters (kind and address of an access
-// violation) and the context of the faulting instruction. Returning from a
-// fault leaves the thread its own thread-local storage (the emulated
-// descriptor table is shared by threads).
+// Each fault: its code, text, parameters and the faulting instruction's
+// context. A fault leaves the thread its own thread-local storage (the
+// emulated descriptor table is shared by threads).
 TEST_F(TranslatedFaults, FaultsCarryCodeTextAddressAndContext) {
   const struct {
     std::function<void()> action;
@@ -102,15 +96,15 @@ TEST_F(TranslatedFaults, FaultsCarryCodeTextAddressAndContext) {
     uintptr_t length;
     DWORD code;
     const char* text;
-    ULONG_PTR kind;  // access violations only
+    ULONG_PTR kind;  // access violations only: 0 read, 1 write, 8 execute
     uintptr_t address;
   } cases[] = {
       {[] { ReadFrom(kReadAddress); }, AddressOfFunction(&ReadFrom), 32, EXCEPTION_ACCESS_VIOLATION,
-       kAccessViolationText, kAccessRead, kReadAddress},
+       kAccessViolationText, 0, kReadAddress},
       {[] { WriteTo(kWriteAddress); }, AddressOfFunction(&WriteTo), 32, EXCEPTION_ACCESS_VIOLATION,
-       kAccessViolationText, kAccessWrite, kWriteAddress},
+       kAccessViolationText, 1, kWriteAddress},
       {[] { CallAddress(kExecuteAddress); }, kExecuteAddress, 1, EXCEPTION_ACCESS_VIOLATION,
-       kAccessViolationText, kAccessExecute, kExecuteAddress},
+       kAccessViolationText, 8, kExecuteAddress},
       {[] { Divide(1, g_zero); }, AddressOfFunction(&Divide), 32, EXCEPTION_INT_DIVIDE_BY_ZERO,
        kIntDivideByZeroText, 0, 0},
       {&ExecuteUd2, AddressOfFunction(&ExecuteUd2), 32, EXCEPTION_ILLEGAL_INSTRUCTION,
@@ -251,8 +245,6 @@ TEST(FaultChainDeathTest, EarlierHandlerGetsFaultsOfThreadsWithoutTranslator) {
       ::testing::ExitedWithCode(42), "");
 }
 
-// ---- Built from exception pointers ------------------------------------------
-
 // The fault codes, and no others near them, have texts of their own, each a
 // different one.
 TEST(ExceptionFromPointers, TextsAndCopies) {
@@ -297,8 +289,6 @@ TEST(ExceptionFromPointers, TextsAndCopies) {
   EXPECT_EQ(std::string(e.m_szFile, sizeof e.m_szFile), std::string(sizeof e.m_szFile, '\0'));
   EXPECT_EQ(std::string(e.m_szText, sizeof e.m_szText), std::string(sizeof e.m_szText, '\0'));
 }
-
-// ---- Built from a source position -------------------------------------------
 
 TEST(ExceptionFromPosition, FormatsFileLineAndTextCutToTheirRoom) {
   const std::string file(300, 'f');

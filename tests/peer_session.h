@@ -1,6 +1,6 @@
 #pragma once
-// A test with one session to the scripted peer, started with a script that
-// says how the peer answers each request.
+// A test with one session to a server: the scripted peer, started with a
+// script that says how it answers each request, or the stand-in server.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,6 +32,7 @@ class PeerSessionTest : public ::testing::Test {
     ASSERT_NE(nullptr, h_);
   }
   void TearDown() override { f_QARNSVR_FreeLibrary(h_); }
+  std::string Invoke(const std::string& request) { return ReplyTo(h_, request); }
 
   ServerFolder folder_;
   void* h_ = nullptr;

@@ -3,7 +3,6 @@
 // are covered by the session tests; these pin the edge cases.
 #include "platform/platform.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <semaphore.h>

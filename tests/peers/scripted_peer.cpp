@@ -1,36 +1,14 @@
-// A stand-in server whose behaviour a test scripts, to produce the
-// protocol's edge cases and failures on purpose. Started by the library
-// like qarn_svr:
-//   scripted_peer -l <option> <server folder> <suffix> <application folder> <event>
-// It first writes its pid to <server folder>/server.pid, and its argv, one
-// element a line, followed by its QARN_NS entries, its blocked signals and its SIGPIPE
-// disposition, to <server folder>/peer.argv.
+// A stand-in server started by the library like qarn_svr, whose behaviour a
+// test scripts (see ServerFolder and PeerScript). It records its pid, argv,
+// QARN_NS entries, blocked signals and SIGPIPE disposition, and every message
+// it receives, in the server folder. Every wait is bounded: it never outlives
+// a test.
 //
-// QARN_PEER_START chooses what happens before the pipe is served:
-//   normal               listen, signal, serve (default)
-//   nosignal             exit after 300 ms
-//   crash-before-signal  killed by SIGKILL at once
-//   exit-after-signal    signal, then exit without offering the pipe
-//   crash-after-signal   signal, then SIGKILL
-//   await-foreign        listen, create <folder>/listening, wait until
-//                        <folder>/intruded is not empty, then signal, serve
-// Every wait on a file is bounded (20 s); the peer never outlives a test.
-//
-// QARN_PEER_SCRIPT: comma-separated actions, one per request; the last one
-// repeats. Default: reply. Actions:
-//   reply      the normal reply (see NormalReply)
-//   cb<N>      N probe callback messages, then the normal reply
-//   unknowncb  one callback message of an unknown method, then the reply
-//   short      a 100-byte reply
-//   shortcb    a 100-byte final message that starts with "QARN_Callback"
-//   long       a 1500-byte reply
-//   zero       a 1024-byte reply whose payload is all zero
-//   exit       exit without replying
-//   die        killed by SIGKILL without replying
-//   close      close the pipe without replying, stay a second, exit
-//
-// Every message received is appended to <server folder>/peer.record as
-// [u32 kind][u32 length][bytes] (kind 1: request, 2: callback answer).
+// QARN_PEER_START: normal, nosignal (exit after 300 ms), exit-after-signal
+// (never offers the pipe), await-foreign (signal only once <folder>/intruded
+// has content). QARN_PEER_SCRIPT: one action per request, the last repeats:
+// reply, cb<N> (N callbacks first), unknowncb, short and shortcb (100 bytes),
+// long (1500 bytes), zero (all-zero payload), exit, die (SIGKILL), close.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -63,11 +41,6 @@ constexpr size_t kMethodAt = 65, kStartAt = 130, kPayloadAt = 146, kResultAt = 1
 std::string g_folder;
 char g_buffer[kCapacity + 1024];
 char g_reply[kSlot + 1024];
-
-[[noreturn]] void Crash() {
-  raise(SIGKILL);
-  abort();
-}
 
 const char* Env(const char* name, const char* fallback) {
   const char* value = getenv(name);
@@ -165,7 +138,7 @@ bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
 // Performs `action` on one request; returns the reply length, 0 to end.
 uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int seq) {
   if (action == "exit") return 0;
-  if (action == "die") Crash();
+  if (action == "die") raise(SIGKILL);
   if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
     for (int k = 1; k <= atoi(action.c_str() + 2); ++k) {
       const std::string method = "Probe" + std::to_string(k);
@@ -239,10 +212,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return 0;
   }
-  if (start == "crash-before-signal") Crash();
-  if (start == "exit-after-signal" || start == "crash-after-signal") {
+  if (start == "exit-after-signal") {
     os::EventSignal(event_name);
-    if (start == "crash-after-signal") Crash();
     return 0;
   }
   return ListenAndServe(event_name, start == "await-foreign");
