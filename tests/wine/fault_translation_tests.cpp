@@ -4,11 +4,8 @@
 
 #include <stdint.h>
 #include <string.h>
-#include <windows.h>
 
-#include "check.h"
 #include "peer.h"
-#include "platform/platform.h"
 #include "qarnplus/exception.h"
 
 namespace wine_test {

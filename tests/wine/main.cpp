@@ -4,9 +4,7 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
 
-#include "check.h"
 #include "peer.h"
 
 namespace wine_test {

@@ -2,13 +2,8 @@
 // process. (The server's exact command line: the pipe tests.)
 
 #include <string.h>
-#include <windows.h>
 
-#include <string>
-
-#include "check.h"
 #include "peer.h"
-#include "platform/platform.h"
 
 namespace wine_test {
 namespace {

@@ -4,9 +4,6 @@
 
 #include <stdio.h>
 
-#include "check.h"
-#include "platform/platform.h"
-
 namespace wine_test {
 
 std::string UniqueName(const char* what) {

@@ -3,11 +3,15 @@
 // through qarn::os::ProcessStart with the server command line
 //   "<exe>" -l <role> "<folder>" "<argument>" "<folder>" <event name>
 // It signals the start event when ready and exits with 0 when all went well.
+// Every test file includes this header for the harness and the OS layer.
 
 #include <stdint.h>
 #include <windows.h>
 
 #include <string>
+
+#include "check.h"
+#include "platform/platform.h"
 
 namespace wine_test {
 

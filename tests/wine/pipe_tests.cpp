@@ -3,14 +3,10 @@
 // exists and waiting on a busy one.
 
 #include <string.h>
-#include <windows.h>
 
-#include <string>
 #include <vector>
 
-#include "check.h"
 #include "peer.h"
-#include "platform/platform.h"
 
 namespace wine_test {
 namespace {
