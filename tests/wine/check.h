@@ -6,13 +6,11 @@
 
 namespace wine_test {
 
-inline struct Tally {
-  int passed = 0;
-  int failed = 0;
-} g_tally;
+inline int g_passed = 0;
+inline int g_failed = 0;
 
 inline bool Record(bool ok, const char* file, int line, const char* what) {
-  ++(ok ? g_tally.passed : g_tally.failed);
+  ++(ok ? g_passed : g_failed);
   if (!ok) fprintf(stderr, "FAILED %s:%d: %s\n", file, line, what);
   return ok;
 }

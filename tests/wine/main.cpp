@@ -29,11 +29,11 @@ int main(int argc, char** argv) {
       {"fault translation", wine_test::RunFaultTranslationTests},
   };
   for (const auto& group : groups) {
-    const int failed_before = wine_test::g_tally.failed;
+    const int failed_before = wine_test::g_failed;
     group.run();
-    printf("%-18s %s\n", group.name, wine_test::g_tally.failed == failed_before ? "ok" : "FAILED");
+    printf("%-18s %s\n", group.name, wine_test::g_failed == failed_before ? "ok" : "FAILED");
     fflush(stdout);
   }
-  printf("%d passed, %d failed\n", wine_test::g_tally.passed, wine_test::g_tally.failed);
-  return wine_test::g_tally.failed == 0 && wine_test::g_tally.passed > 0 ? 0 : 1;
+  printf("%d passed, %d failed\n", wine_test::g_passed, wine_test::g_failed);
+  return wine_test::g_failed == 0 && wine_test::g_passed > 0 ? 0 : 1;
 }
