@@ -250,8 +250,6 @@ TEST_F(QarnCli, CommandsPrintWhatWasAskedFor) {
       {"tag 0x7", "^7 seal\n$"},
       {"tag boolVal", "^2 boolVal\n$"},
       {"error 6", "^6: the document call failed\n$"},
-      // Each number setting writes its own bytes only: the later one at 0 keeps 1.
-      {"call 8 u8@1=1 u8@0=2 len@2=20", "\"QARN error 258\"\n"},
       {"invoke callback passwd password x.pdf",
        "password asked for \"x.pdf\".*\n(.*\n)*.*\"6\" name=\"length\"/>\n.*\"s3cret\" name=\"password\""},
       {"invoke callback text selected-text 7 1 2 3 4 5",
