@@ -31,10 +31,8 @@ constexpr uintptr_t kReadAddress = 0x1230;
 constexpr uintptr_t kWriteAddress = 0x2340;
 constexpr uintptr_t kExecuteAddress = 0x3450;
 
-// Each fault sits in a function of its own, so that its address range is known
-// and the compiler neither folds nor drops the faulting instruction.
-// The sanitizers stay out of them: their checks would fault (or report)
-// elsewhere first.
+// One function per fault: its address range is known and the compiler keeps
+// the faulting instruction. No sanitizer checks: they would fault first.
 #if defined(__clang__)
 #define QARN_OPAQUE __attribute__((noinline, no_sanitize("address", "undefined")))
 #else
@@ -139,9 +137,8 @@ TEST_F(TranslatedFaults, FaultsCarryCodeTextAddressAndContext) {
   }
 }
 
-// The fault is caught in the frame that faulted, over and over: the frame's
-// own handler is found and its registers survive the trip through the
-// translator.
+// The fault is caught in the frame that faulted, over and over: its own
+// handler is found and its registers survive the translator.
 TEST_F(TranslatedFaults, FaultIsCaughtInTheFaultingFrame) {
 #if defined(__clang__)
   GTEST_SKIP() << "clang has no non-call exceptions: a fault is caught only across a call";
@@ -228,9 +225,8 @@ TEST_F(TranslatedFaultsDeathTest, MainThreadStackOverflowIsTranslated) {
       ::testing::ExitedWithCode(3), "");
 }
 
-// A handler the process had before the translator was first installed
-// still gets the faults of threads without the translator (42), while this
-// thread's fault is translated (else 1).
+// A handler installed before the translator still gets the faults of threads
+// without it (42), while this thread's fault is translated (else 1).
 volatile bool g_translated = false;
 TEST(FaultChainDeathTest, EarlierHandlerGetsFaultsOfThreadsWithoutTranslator) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process: no translator yet

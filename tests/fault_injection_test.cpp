@@ -93,10 +93,9 @@ class FaultInjection : public ::testing::Test {
   qarn::test::ServerFolder folder_;
 };
 
-// A start fails when the server is missing, and when it ends before it
-// signals, noticed also without a time-out; one that ends after signalling,
-// before it offers the pipe, stops the connect's retries at once with "file
-// not found".
+// A start fails when the server is missing or ends before it signals (seen
+// also without a time-out); one that ends after signalling, before it offers
+// the pipe, stops the connect's retries at once with "file not found".
 TEST_F(FaultInjection, ServerEndsDuringTheStart) {
   EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "5"));
   EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, nullptr, nullptr));
@@ -157,11 +156,9 @@ struct ErrorCall {
   SAPGetErrMes1 record{};
 };
 
-// A document call while the package is open. Results reach the application
-// only through its blocks, when its package is released: a server that died
-// before it wrote leaves every byte as it was; the bytes of one that wrote
-// and then ended reach the application all the same, because the merge takes
-// them from the application's own blocks, which outlive the server.
+// Results reach the application when its package is released, from its own
+// blocks: a server that died before it wrote changes nothing; one that wrote
+// and then ended delivers all the same.
 TEST_F(FaultInjection, ServerGoneDuringADocumentCall) {
   ErrorCall untouched, replied, ended;
   void* session = Load("normal", "die");
@@ -220,10 +217,9 @@ TEST(SharedMemoryFull, PackageThatDoesNotFitThrowsAndReleasesWhatItMade) {
   EXPECT_EQ(0, WEXITSTATUS(status));
 }
 
-// As another user: waits for the server to listen, connects through a path
-// descriptor opened before it changed user (the socket folder is closed to
-// that user), sends a request, lets the server go on and reads. Exit 0 when
-// the server hung up on it unanswered.
+// As another user (through a path descriptor opened before, as the socket
+// folder is closed to that user): connects, sends a request, lets the server
+// go on and reads. Exit 0 when the server hung up on it unanswered.
 int ConnectAsAnotherUser(const std::string& folder) {
   if (!hardening::WaitUntil([&] { return fs::exists(folder + "/listening"); })) return 10;
   int server_pid = 0;

@@ -383,9 +383,8 @@ TEST_F(WithServer, RepliesAreEscapedAndCutToTheSlot) {
   EXPECT_GT(f_QARNSVR_GetVersion(h_), 0);  // still serving
 }
 
-// A document call with a null message buffer succeeds, leaves the null
-// alone and says how long the message is; one whose record cannot be opened
-// says so.
+// A document call with a null message buffer says how long the message is;
+// one whose record cannot be opened says so.
 TEST_F(WithServer, DocumentCalls) {
   f_QARNDRV_Init(h_);
   char text[] = "t";
