@@ -11,18 +11,12 @@
 namespace wine_test {
 namespace {
 
-constexpr DWORD kAccessViolation = EXCEPTION_ACCESS_VIOLATION;
-constexpr DWORD kIntDivideByZero = EXCEPTION_INT_DIVIDE_BY_ZERO;
 constexpr ULONG_PTR kNotAnAccess = 99;  // no ExceptionInformation to check
 volatile int g_zero = 0;
 
-// The faulting functions stay real calls with their arguments unknown, so
-// that each fault happens where the test means it to.
-#if __has_attribute(noipa)
+// The faulting functions stay real calls with their arguments unknown (GCC's
+// noipa), so that each fault happens where the test means it to.
 #define FAULTING_FUNCTION __attribute__((noipa))
-#else
-#define FAULTING_FUNCTION __attribute__((noinline))
-#endif
 FAULTING_FUNCTION int ReadAt(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 FAULTING_FUNCTION void WriteAt(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
 FAULTING_FUNCTION int Divide(int dividend, int divisor) { return dividend / divisor; }
@@ -49,9 +43,9 @@ void FaultsBecomeExceptions() {
     ULONG_PTR access;  // ExceptionInformation[0]: 0 read, 1 write
     uintptr_t address;
   } cases[] = {
-      {"read", [](int* count) { ReadWithCleanup(0x10, count); }, kAccessViolation, 0, 0x10},
-      {"write", [](int*) { WriteAt(0x20); }, kAccessViolation, 1, 0x20},
-      {"divide", [](int*) { Divide(7, g_zero); }, kIntDivideByZero, kNotAnAccess, 0},
+      {"read", [](int* count) { ReadWithCleanup(0x10, count); }, EXCEPTION_ACCESS_VIOLATION, 0, 0x10},
+      {"write", [](int*) { WriteAt(0x20); }, EXCEPTION_ACCESS_VIOLATION, 1, 0x20},
+      {"divide", [](int*) { Divide(7, g_zero); }, EXCEPTION_INT_DIVIDE_BY_ZERO, kNotAnAccess, 0},
       {"breakpoint", [](int*) { Breakpoint(); }, EXCEPTION_BREAKPOINT, kNotAnAccess, 0},
   };
   for (const auto& c : cases) {
@@ -100,12 +94,10 @@ void UntranslatedFaultsEndTheProcess() {
     const char* variant;
     DWORD exit_code;
   } cases[] = {
-      {"after", kAccessViolation},      // after Deinitialize
-      {"thread", kAccessViolation},     // on a thread without a translator
-      {"returning", kIntDivideByZero},  // a translator that returns
-      // A translator that faults itself ends the process with that fault
-      // instead of translating it again and again.
-      {"faulting", kAccessViolation},
+      {"after", EXCEPTION_ACCESS_VIOLATION},        // after Deinitialize
+      {"thread", EXCEPTION_ACCESS_VIOLATION},       // on a thread without a translator
+      {"returning", EXCEPTION_INT_DIVIDE_BY_ZERO},  // a translator that returns
+      {"faulting", EXCEPTION_ACCESS_VIOLATION},     // a translator that faults: no endless loop
   };
   for (const auto& c : cases) {
     Peer peer;

@@ -7,13 +7,6 @@
 
 #include "peer.h"
 
-namespace wine_test {
-void RunPipeTests();
-void RunNamedObjectTests();
-void RunSystemDataTests();
-void RunFaultTranslationTests();
-}  // namespace wine_test
-
 int main(int argc, char** argv) {
   if (argc == 7 && strcmp(argv[1], "-l") == 0) return wine_test::RunPeer(atoi(argv[2]), argv[4], argv[6]);
   // A crash or hang shows as the missing summary line, after the last group.

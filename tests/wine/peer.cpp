@@ -45,11 +45,10 @@ bool StartPeer(PeerRole role, const std::string& argument, Peer* peer) {
 
 DWORD FinishPeer(Peer* peer) {
   DWORD exit_code = 0xFFFFFFFF;
-  if (WaitForSingleObject(peer->process, kPeerTimeoutMs) == WAIT_OBJECT_0) {
+  if (WaitForSingleObject(peer->process, kPeerTimeoutMs) == WAIT_OBJECT_0)
     GetExitCodeProcess(peer->process, &exit_code);
-  } else {
+  else
     TerminateProcess(peer->process, 0xFFFFFFFF);
-  }
   qarn::os::ProcessClose(peer->process);
   peer->process = nullptr;
   return exit_code;

@@ -40,6 +40,12 @@ DWORD FinishPeer(Peer* peer);
 // A name unique to this process and call, for events and mappings.
 std::string UniqueName(const char* what);
 
+// The test groups main() runs.
+void RunPipeTests();
+void RunNamedObjectTests();
+void RunSystemDataTests();
+void RunFaultTranslationTests();
+
 // The peer's side: the process exit code for `role`, by group.
 int RunPeer(int role, const char* argument, const char* event_name);
 int PeerPipeRole(int role, const char* event_name);

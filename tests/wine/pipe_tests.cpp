@@ -4,8 +4,6 @@
 
 #include <string.h>
 
-#include <vector>
-
 #include "peer.h"
 
 namespace wine_test {
@@ -15,19 +13,18 @@ using namespace qarn::os;
 
 constexpr uint32_t kSlot = 1024;  // the library's reply slot
 
-std::vector<char> Pattern(size_t size, int seed) {
-  std::vector<char> bytes(size);
+std::string Pattern(size_t size, int seed) {
+  std::string bytes(size, '\0');
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 31 + seed);
   return bytes;
 }
-std::vector<char> Text(const char* text) { return std::vector<char>(text, text + strlen(text)); }
 
 // Reads one message, which must be `expected`, with the read's `result`.
-void ExpectMessage(HANDLE pipe, const std::vector<char>& expected, uint32_t result = kErrorSuccess) {
-  std::vector<char> slot(kSlot, 0);
+void ExpectMessage(HANDLE pipe, const std::string& expected, uint32_t result = kErrorSuccess) {
+  char slot[kSlot];
   uint32_t length = 0;
-  CHECK_EQ(PipeRead(pipe, slot.data(), kSlot, &length), result);
-  if (CHECK_EQ(length, expected.size())) CHECK(memcmp(slot.data(), expected.data(), length) == 0);
+  CHECK_EQ(PipeRead(pipe, slot, kSlot, &length), result);
+  if (CHECK_EQ(length, expected.size())) CHECK(memcmp(slot, expected.data(), length) == 0);
 }
 
 void MessagesAndVanishedPeer() {
@@ -36,21 +33,21 @@ void MessagesAndVanishedPeer() {
   if (!StartPeer(kPeerEchoMessages, "1.4 x", &peer)) return;
   HANDLE pipe = INVALID_HANDLE_VALUE;
   if (CHECK_EQ(PipeOpen(peer.pid, &pipe), 0) && CHECK_EQ(PipeSetMessageMode(pipe), 0)) {
-    ExpectMessage(pipe, Text(peer.command_line.c_str()));
+    ExpectMessage(pipe, peer.command_line);
     // Written back to back, echoed one by one with sizes and bytes intact.
     const size_t sizes[] = {1, 146, kSlot, 5, 663};
     for (size_t i = 0; i < 5; ++i) CHECK_EQ(PipeWrite(pipe, Pattern(sizes[i], i).data(), sizes[i]), 0);
     for (size_t i = 0; i < 5; ++i) ExpectMessage(pipe, Pattern(sizes[i], i));
     // One byte more than the slot: ERROR_MORE_DATA with the message's start;
     // the rest stays in the pipe.
-    const std::vector<char> oversized = Pattern(kSlot + 1, 9);
+    const std::string oversized = Pattern(kSlot + 1, 9);
     CHECK_EQ(PipeWrite(pipe, oversized.data(), kSlot + 1), 0);
-    ExpectMessage(pipe, std::vector<char>(oversized.begin(), oversized.end() - 1), kErrorMoreData);
-    ExpectMessage(pipe, std::vector<char>(oversized.end() - 1, oversized.end()));
+    ExpectMessage(pipe, oversized.substr(0, kSlot), kErrorMoreData);
+    ExpectMessage(pipe, oversized.substr(kSlot));
     // The peer echoes "bye" and ends without closing anything: the message
     // still arrives, then the pipe is broken both ways.
     CHECK_EQ(PipeWrite(pipe, "bye", 3), 0);
-    ExpectMessage(pipe, Text("bye"));
+    ExpectMessage(pipe, "bye");
     ExpectMessage(pipe, {}, kErrorBrokenPipe);
     CHECK(PipeWrite(pipe, "late", 4) != 0);
     PipeClose(pipe);
@@ -67,7 +64,7 @@ void BusyPipeAndWait() {
   Peer peer;
   if (!StartPeer(kPeerTwoClients, "", &peer)) return;
   if (CHECK_EQ(PipeOpen(peer.pid, &first), 0) && CHECK_EQ(PipeSetMessageMode(first), 0)) {
-    ExpectMessage(first, Text("first"));
+    ExpectMessage(first, "first");
     // The one instance is taken: opening is busy and a short wait gives up.
     CHECK_EQ(PipeOpen(peer.pid, &second), kErrorPipeBusy);
     CHECK(PipeWaitBusy(peer.pid, 100) != 0);
@@ -79,7 +76,7 @@ void BusyPipeAndWait() {
       result = PipeOpen(peer.pid, &second);
       if (result == kErrorPipeBusy) CHECK_EQ(PipeWaitBusy(peer.pid, kPeerTimeoutMs), 0);
     }
-    if (CHECK_EQ(result, 0) && CHECK_EQ(PipeSetMessageMode(second), 0)) ExpectMessage(second, Text("second"));
+    if (CHECK_EQ(result, 0) && CHECK_EQ(PipeSetMessageMode(second), 0)) ExpectMessage(second, "second");
     PipeClose(second);
   }
   CHECK_EQ(FinishPeer(&peer), 0);
@@ -92,12 +89,12 @@ void BusyPipeAndWait() {
 // closing nothing.
 int Serve(HANDLE pipe, const char* text, bool echo) {
   if (PipeWrite(pipe, text, static_cast<uint32_t>(strlen(text))) != kErrorSuccess) return 104;
-  std::vector<char> buffer(4096);
+  char buffer[4096];
   uint32_t length = 0;
   uint32_t result;
-  while ((result = PipeRead(pipe, buffer.data(), 4096, &length)) == kErrorSuccess) {
-    if (echo && PipeWrite(pipe, buffer.data(), length) != kErrorSuccess) return 100;
-    if (echo && length == 3 && memcmp(buffer.data(), "bye", 3) == 0) ExitProcess(0);
+  while ((result = PipeRead(pipe, buffer, sizeof buffer, &length)) == kErrorSuccess) {
+    if (echo && PipeWrite(pipe, buffer, length) != kErrorSuccess) return 100;
+    if (echo && length == 3 && memcmp(buffer, "bye", 3) == 0) ExitProcess(0);
   }
   return result == kErrorBrokenPipe ? 0 : static_cast<int>(result);
 }

@@ -22,9 +22,7 @@ void DebugSetting() {
   uint32_t value = kUntouched;
   CHECK_EQ(ReadDebugSetting(&value), kErrorFileNotFound);
   CHECK_EQ(value, kUntouched);
-  HKEY key = nullptr;
-  if (CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS))
-    RegCloseKey(key);
+  CHECK_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKeyPath), ERROR_SUCCESS);  // it was created
 
   const struct {
     DWORD type;
