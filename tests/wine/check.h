@@ -18,8 +18,7 @@ inline bool Record(bool ok, const char* file, int line, const char* what) {
 inline bool RecordEqual(unsigned long long actual, unsigned long long expected, const char* file, int line,
                         const char* what) {
   const bool ok = Record(actual == expected, file, line, what);
-  if (!ok)
-    fprintf(stderr, "  actual %llu (0x%llx), expected %llu (0x%llx)\n", actual, actual, expected, expected);
+  if (!ok) fprintf(stderr, "  actual 0x%llx, expected 0x%llx\n", actual, expected);
   return ok;
 }
 

@@ -6,6 +6,8 @@
 
 namespace wine_test {
 
+using namespace qarn::os;
+
 std::string UniqueName(const char* what) {
   static int counter = 0;
   char name[96];
@@ -15,30 +17,27 @@ std::string UniqueName(const char* what) {
 
 uint32_t LaunchPeer(PeerRole role, const std::string& argument, const std::string& event_name, Peer* peer) {
   char exe[MAX_PATH] = {};
-  qarn::os::ExecutablePath(exe, sizeof exe);
+  ExecutablePath(exe, sizeof exe);
   std::string folder = exe;
   folder.erase(folder.rfind('\\'));
   char line[2048];
   snprintf(line, sizeof line, "\"%s\" -l %d \"%s\" \"%s\" \"%s\" %s", exe, static_cast<int>(role),
            folder.c_str(), argument.c_str(), folder.c_str(), event_name.c_str());
   peer->command_line = line;
-  const qarn::os::ServerLaunch launch = {
+  const ServerLaunch launch = {
       exe, static_cast<int>(role), folder.c_str(), argument.c_str(), folder.c_str(), event_name.c_str(),
       line};
-  uint32_t pid = 0;
-  const uint32_t result = qarn::os::ProcessStart(launch, &peer->process, &pid);
-  peer->pid = pid;
-  return result;
+  return ProcessStart(launch, &peer->process, &peer->pid);
 }
 
 bool StartPeer(PeerRole role, const std::string& argument, Peer* peer) {
   const std::string event_name = UniqueName("start");
   HANDLE event = nullptr;
-  if (!CHECK_EQ(qarn::os::EventCreate(event_name.c_str(), &event), 0)) return false;
+  if (!CHECK_EQ(EventCreate(event_name.c_str(), &event), 0)) return false;
   const bool launched = CHECK_EQ(LaunchPeer(role, argument, event_name, peer), 0);
-  const bool started = launched && CHECK(qarn::os::EventWait(event, qarn::os::kWaitForever, peer->process) ==
-                                         qarn::os::WaitResult::kSignalled);
-  qarn::os::EventClose(event);
+  const bool started =
+      launched && CHECK(EventWait(event, kWaitForever, peer->process) == WaitResult::kSignalled);
+  EventClose(event);
   if (launched && !started) FinishPeer(peer);
   return started;
 }
@@ -49,7 +48,7 @@ DWORD FinishPeer(Peer* peer) {
     GetExitCodeProcess(peer->process, &exit_code);
   else
     TerminateProcess(peer->process, 0xFFFFFFFF);
-  qarn::os::ProcessClose(peer->process);
+  ProcessClose(peer->process);
   peer->process = nullptr;
   return exit_code;
 }

@@ -3,7 +3,6 @@
 // through qarn::os::ProcessStart with the server command line
 //   "<exe>" -l <role> "<folder>" "<argument>" "<folder>" <event name>
 // It signals the start event when ready and exits with 0 when all went well.
-// Every test file includes this header for the harness and the OS layer.
 
 #include <stdint.h>
 #include <windows.h>
@@ -27,7 +26,7 @@ constexpr DWORD kPeerTimeoutMs = 30000;
 
 struct Peer {
   HANDLE process = nullptr;
-  DWORD pid = 0;
+  uint32_t pid = 0;
   std::string command_line;
 };
 
@@ -40,7 +39,6 @@ DWORD FinishPeer(Peer* peer);
 // A name unique to this process and call, for events and mappings.
 std::string UniqueName(const char* what);
 
-// The test groups main() runs.
 void RunPipeTests();
 void RunNamedObjectTests();
 void RunSystemDataTests();

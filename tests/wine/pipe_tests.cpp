@@ -82,11 +82,9 @@ void BusyPipeAndWait() {
   CHECK_EQ(FinishPeer(&peer), 0);
 }
 
-// ---- The peer's side ----------------------------------------------------
-
-// Writes `text`, then reads until the client is gone (0 when it left with a
-// broken pipe). With `echo` it echoes each message; after "bye" it vanishes,
-// closing nothing.
+// The peer's side: writes `text`, then reads until the client is gone (0
+// when it left with a broken pipe). With `echo` it echoes each message;
+// after "bye" it vanishes, closing nothing.
 int Serve(HANDLE pipe, const char* text, bool echo) {
   if (PipeWrite(pipe, text, static_cast<uint32_t>(strlen(text))) != kErrorSuccess) return 104;
   char buffer[4096];
