@@ -36,8 +36,8 @@ void DebugSetting() {
       {REG_BINARY, {1, 2, 3, 4}, 4, kErrorSuccess, 0x04030201u},
       // A longer value fails and leaves the output.
       {REG_BINARY, {1, 2, 3, 4, 5}, 5, kErrorMoreData, kUntouched},
-      // A shorter one fills the low bytes of a zero number.
-      {REG_BINARY, {5, 1}, 2, kErrorSuccess, 0x0105u},
+      // A shorter one fills the low bytes of a zero number: an empty one is 0.
+      {REG_BINARY, {}, 0, kErrorSuccess, 0},
   };
   for (const auto& c : cases) {
     if (!CHECK_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKeyPath, "Debug", c.type, c.data, c.size), 0))
