@@ -19,10 +19,6 @@ namespace {
 constexpr const char* kAccessViolationText =
     "The thread tried to read from or write to a virtual address for which it does not have the appropriate "
     "access";
-constexpr const char* kIntDivideByZeroText =
-    "The thread tried to divide an integer value by an integer divisor of zero";
-constexpr const char* kIllegalInstructionText = "The thread tried to execute an invalid instruction";
-constexpr const char* kBreakpointText = "A breakpoint was encountered";
 constexpr const char* kStackOverflowText = "The thread used up its stack";
 constexpr const char* kUnknownText = "Unknown system exception";
 
@@ -104,10 +100,11 @@ TEST_F(TranslatedFaults, FaultsCarryCodeTextAddressAndContext) {
       {[] { CallAddress(kExecuteAddress); }, kExecuteAddress, 1, EXCEPTION_ACCESS_VIOLATION,
        kAccessViolationText, 8, kExecuteAddress},
       {[] { Divide(1, g_zero); }, AddressOfFunction(&Divide), 32, EXCEPTION_INT_DIVIDE_BY_ZERO,
-       kIntDivideByZeroText, 0, 0},
+       "The thread tried to divide an integer value by an integer divisor of zero", 0, 0},
       {&ExecuteUd2, AddressOfFunction(&ExecuteUd2), 32, EXCEPTION_ILLEGAL_INSTRUCTION,
-       kIllegalInstructionText, 0, 0},
-      {&ExecuteInt3, AddressOfFunction(&ExecuteInt3), 32, EXCEPTION_BREAKPOINT, kBreakpointText, 0, 0},
+       "The thread tried to execute an invalid instruction", 0, 0},
+      {&ExecuteInt3, AddressOfFunction(&ExecuteInt3), 32, EXCEPTION_BREAKPOINT,
+       "A breakpoint was encountered", 0, 0},
   };
   volatile int here = 0;
   t_marker = 7;
