@@ -33,7 +33,7 @@ def chunks(*messages):
 
 # ---- reply_fuzz: control byte, then the peer's messages ---------------------
 INVOKE, VERSION, LAST_ERROR, FORMAT, TAG_NAME, TAG_ID, INIT, FREE = range(8)
-HANG_UP, FORWARDERS = 0x08, 0x10
+HANG_UP = 0x08
 
 RET_OK = b'<QARN_RET>\n\t<boolVal val="true" name="SUCCESS"/>\n</QARN_RET>\0'
 
@@ -78,8 +78,6 @@ def reply_seeds():
     w("full_slot_tag_name", TAG_NAME, reply("QARN_Driver", "GetTagNameByID", b"\1\0\0\0" + b"z" * (1024 - 150)))
     w("unterminated_callback_texts", INVOKE, passwd(b"n" * 261, 0xFFFFFFFF), photo(b"t" * 257),
       reply("QARN_Driver", "Invoke", RET_OK))
-    w("forwarder_answers", FORWARDERS, passwd(b"doc.gw", 5), seltext(), photo())
-    w("forwarder_long_password", FORWARDERS, passwd(b"doc.gw", 100000), b"", photo())
 
 
 # ---- package_fuzz: selector, flags, size, patches, aims, record --------------

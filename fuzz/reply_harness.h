@@ -6,8 +6,7 @@
 // Input: one control byte, then the peer's messages (16-bit length prefix
 // each). Control bits 0-2 choose the library call that waits for the reply,
 // bit 3 makes the peer hang up instead of sending a final reply once its
-// messages are used up, bit 4 replays the messages instead as the answers
-// that the server-side forwarders read back (no pipe involved).
+// messages are used up.
 //
 // Callback messages carry a function address that the application calls
 // unchecked. So before a message is sent, its address field is pointed at a
@@ -31,7 +30,6 @@
 #include "fuzz/fuzz_bytes.h"
 #include "platform/platform.h"
 #include "platform/posix/handles.h"
-#include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/server.h"
 
@@ -43,7 +41,6 @@ constexpr size_t kMaxMessage = 1100;  // a little beyond a reply slot
 constexpr size_t kMaxMessages = 16;   // all fit the socket buffers at once
 constexpr uint8_t kCallMask = 0x07;
 constexpr uint8_t kHangUp = 0x08;
-constexpr uint8_t kForwarders = 0x10;
 constexpr size_t kAddressOffset = 146;
 constexpr size_t kAddressEnd = 150;
 
@@ -179,64 +176,12 @@ inline HANDLE OwnListener() {
   return listener.get();
 }
 
-// The server's channel object, answering each forwarded message with the
-// next fuzz message laid over it (an empty one fails the exchange).
-class ScriptedChannel : public c_QARNSVR_Callback {
- public:
-  explicit ScriptedChannel(const std::vector<std::string>& answers) : answers_(answers) {}
-  int Forward(void* message, unsigned size) override {
-    if (next_ >= answers_.size()) return -1;
-    const std::string& answer = answers_[next_++];
-    if (answer.empty()) return -1;
-    memcpy(message, answer.data(), answer.size() < size ? answer.size() : size);
-    return static_cast<int>(size);
-  }
-  bool done() const { return next_ >= answers_.size(); }
-
- private:
-  const std::vector<std::string>& answers_;
-  size_t next_ = 0;
-};
-
-// The server's half: each forwarder in turn reads an answer back into its
-// caller's buffers, which are exactly as large as the interface promises.
-inline void RunForwarders(const std::vector<std::string>& answers) {
-  ScriptedChannel channel(answers);
-  c_QARNSVR_Callback* saved = c_QARNPlus_Callback::m_pCallback;
-  c_QARNPlus_Callback::m_pCallback = &channel;
-  volatile unsigned sink = 0;
-  for (unsigned turn = 0; !channel.done(); ++turn) {
-    switch (turn % 3) {
-      case 0: {
-        std::vector<unsigned char> password(256);
-        unsigned int length = 0;
-        sink = sink + static_cast<unsigned>(
-                          c_QARNPlus_Callback::GetDocPasswd(password.data(), &length, "document.gw"));
-        break;
-      }
-      case 1:
-        sink = sink + static_cast<unsigned>(c_QARNPlus_Callback::EnumSelectedText(7, RECT{1, 2, 3, 4}, 5));
-        break;
-      default: {
-        RECT rect{1, 2, 3, 4};
-        sink = sink + c_QARNPlus_Callback::DspAbsentPhoto(nullptr, &rect, 9, "photo");
-        break;
-      }
-    }
-  }
-  c_QARNPlus_Callback::m_pCallback = saved;
-}
-
 }  // namespace reply
 
 inline void RunReplyInput(const uint8_t* data, size_t size) {
   FuzzBytes in(data, size);
   const uint8_t control = in.Byte();
   std::vector<std::string> messages = in.Chunks(reply::kMaxMessage, reply::kMaxMessages);
-  if (control & reply::kForwarders) {
-    reply::RunForwarders(messages);
-    return;
-  }
   for (std::string& message : messages) reply::Aim(message);
 
   const HANDLE listener = reply::OwnListener();
