@@ -1,7 +1,6 @@
 #pragma once
-// What the fault, intrusion and load tests share: a private socket folder,
-// the objects and processes a test could leave behind, and running the
-// helper programs beside the tests.
+// What the fault, intrusion and load tests share: a private socket folder
+// and the objects and processes a test could leave behind.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -140,39 +139,5 @@ inline int ServerPid(const std::string& folder) {
   std::ifstream(folder + "/server.pid") >> pid;
   return pid;
 }
-
-// Runs a helper program beside the tests and returns its standard output.
-inline std::string Run(const std::string& program, const std::string& arguments) {
-  const std::string command = "'" QARN_TEST_BIN_DIR "/" + program + "' " + arguments + " 2>&1";
-  return qarn::test::CommandOutput(command);
-}
-
-// A helper program that runs while the test goes on; Finish() waits for it
-// and returns its output.
-class Background {
- public:
-  Background(const std::string& program, const std::string& arguments) {
-    const std::string command = "'" QARN_TEST_BIN_DIR "/" + program + "' " + arguments + " 2>&1";
-    pipe_ = popen(command.c_str(), "r");
-  }
-  ~Background() { Finish(); }
-  Background(const Background&) = delete;
-  Background& operator=(const Background&) = delete;
-
-  std::string Finish() {
-    if (pipe_ != nullptr) {
-      char chunk[512];
-      size_t got;
-      while ((got = fread(chunk, 1, sizeof chunk, pipe_)) > 0) output_.append(chunk, got);
-      pclose(pipe_);
-      pipe_ = nullptr;
-    }
-    return output_;
-  }
-
- private:
-  FILE* pipe_ = nullptr;
-  std::string output_;
-};
 
 }  // namespace hardening
