@@ -1,22 +1,13 @@
 #pragma once
 // The application's side of a request against a peer that sends arbitrary
-// messages: replies, callback messages, oversized or empty messages, or a
-// hang-up in the middle of a series of callbacks.
-//
-// Input: one control byte, then the peer's messages (16-bit length prefix
-// each). Control bits 0-2 choose the library call that waits for the reply,
-// bit 3 makes the peer hang up instead of sending a final reply once its
-// messages are used up.
-//
-// Callback messages carry a function address that the application calls
-// unchecked. So before a message is sent, its address field is pointed at a
-// harmless function of the right type in this process; a message the
-// application would take for a callback is padded to hold that field. The
-// harmless functions use their arguments the way an application would: they
-// read the texts as C strings and fill the password room.
-//
-// Shared by the fuzzer and by the regression tests, which replay inputs
-// through exactly this code.
+// messages: replies, callbacks, oversized or empty ones, a hang-up midway.
+// Input: a control byte (bits 0-2 the library call that waits for the reply,
+// bit 3 a hang-up instead of the final reply), then the peer's messages, each
+// behind a 16-bit length.
+// The application calls a callback's function address unchecked, so every
+// callback message is aimed at a harmless function of the right type here,
+// which reads the texts and fills the password room as an application would.
+// Shared by the fuzzer and the regression tests.
 
 #include <stdint.h>
 #include <string.h>
@@ -44,10 +35,8 @@ constexpr uint8_t kHangUp = 0x08;
 constexpr size_t kAddressOffset = 146;
 constexpr size_t kAddressEnd = 150;
 
-// Harmless callback functions. Their results depend on what they read, so
-// reading uninitialised or foreign bytes would show up under the sanitizers.
-// They count their calls and keep the length of the text they read last, for
-// the tests that hand them to the library.
+// Their results depend on what they read, so the sanitizers see a read of
+// foreign bytes. Calls and the last text's length are kept for the tests.
 inline int harmless_calls = 0;
 inline size_t harmless_text_length = 0;
 
@@ -104,10 +93,9 @@ inline void Aim(std::string& message) {
   memcpy(&message[kAddressOffset], &address, sizeof address);
 }
 
-// The peer's end, written before the call: its messages up to the first
-// that ends the exchange, then the final reply unless it hangs up, then the
-// end of what it sends. All of it fits the socket buffers at once, and the
-// application's requests and answers are taken without being read.
+// The peer's end, written before the call (it all fits the socket buffers):
+// its messages up to the first that ends the exchange, then the final reply
+// unless it hangs up. The application's requests are never read.
 inline void SendMessages(HANDLE pipe, const std::vector<std::string>& messages, bool hang_up) {
   bool ended = false;  // by a message that is no callback
   for (size_t i = 0; i < messages.size() && !ended; ++i) {

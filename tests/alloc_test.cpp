@@ -1,13 +1,8 @@
-// Heap use of requests and sessions, counted allocation by allocation:
-// an exchange allocates nothing (an "Invoke" only its own message, callbacks
-// served during it included), and a session holds at most 12 KiB.
-//
-// The counter sees every allocation of this process: malloc and its kin are
-// replaced here and forward to glibc's own entry points, and the C++
-// runtime's operator new allocates through malloc, so the library's C++
-// objects are counted too. Under AddressSanitizer, whose runtime owns malloc,
-// its allocation hooks count instead. Only allocations on the test's own
-// thread inside an open counting window are counted.
+// Heap use, allocation by allocation: an exchange allocates nothing (an
+// "Invoke" only its own message, callbacks served during it included), and a
+// session holds at most 12 KiB. malloc and its kin are replaced here (operator
+// new uses them too); under AddressSanitizer, which owns malloc, its hooks
+// count instead. Only the test thread's allocations in a window count.
 #include <gtest/gtest.h>
 #include <stddef.h>
 #include <stdint.h>

@@ -1,9 +1,7 @@
-// Every record of the catalogue, end to end: the application builds its
-// package, the stand-in server (a real other process) opens it and writes its
-// pattern into every byte it can reach, and the application checks what came
-// back. The table below is an independent statement of each record's layout:
-// which fields point where, how big each block is, and which record bytes may
-// come back.
+// Every record of the catalogue, end to end: the stand-in server (another
+// process) writes its pattern into every byte of the package it can reach,
+// and the application checks what came back against the table below, an
+// independent statement of each record's layout.
 #include <gtest/gtest.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -524,9 +522,8 @@ TEST_F(Catalogue, LengthCellBringsBackTheNewCountButTheOldNumberOfBytes) {
   }
 }
 
-// With no buffer to take its message, the server reports the room the
-// message would need: the only record bytes that come back then. (The text
-// itself is checked under load and cut to a short block by a fuzz finding.)
+// With no buffer for its message, the server reports the room the message
+// would need: the only record bytes that come back then.
 TEST_F(Catalogue, ErrorMessageWithoutABufferReportsTheRoomItNeeds) {
   char text[] = "t";
   SAPGetErrMes1 record{4660, nullptr, 0, text};
@@ -599,10 +596,9 @@ TEST_F(Catalogue, ChainsUpToTheLimitTravelAndLongerOnesAreRefused) {
   EXPECT_EQ(Value(reply, "blocks"), std::to_string(kLimit + 5)) << reply;
 }
 
-// The USB printer record has no API code: the "usb" request makes the server
-// open it through its own package and write 0x80 | ((place + i) & 0x7F)
-// into every byte it may, place being a field's offset + 1 (0: the record's
-// and the nodes' own 4 opaque bytes). The caller's memory stays as it was.
+// "usb" makes the server open the printer record through its own package and
+// write 0x80 | ((place + i) & 0x7F) into every byte it may, place being a
+// field's offset + 1 (0: the 4 opaque bytes). The caller's memory stays.
 TEST_F(Catalogue, UsbPrinterChainStaysTheCallersAlthoughTheServerWroteIntoEveryBlock) {
   struct {
     char a1[3] = "a1", a2[3] = "a2", b1[3] = "b1", b2[4] = "b22";
@@ -678,9 +674,8 @@ TEST_F(Catalogue, UsbPrinterMissingBlocksFailWithTheirCode) {
   EXPECT_EQ(f_QARNDRV_GetLastError(session_), 0);
 }
 
-// Found by the package fuzzer, replayed through its harness with the real
-// stand-in server: length fields that claim more than their block holds made
-// the server write far past its view. Its message is cut to the block.
+// Found by the package fuzzer: length fields that claim more than their block
+// holds made the server write past its view. Its message is cut to the block.
 TEST_F(Catalogue, FuzzedLengthsBeyondTheirBlockAreNotBelieved) {
   constexpr uint8_t kShortString = 0, kNodeBuffer = 3;  // what an aim points at
   std::vector<uint8_t> error_record(14, 0);
