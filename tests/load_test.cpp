@@ -74,36 +74,33 @@ int Round(void* session, int id, int round) {
   return failures;
 }
 
-// Runs a round on every session, spread over the threads; counts failures.
-int RoundOnAll(const std::vector<void*>& sessions, int round) {
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (size_t i = t; i < sessions.size(); i += kThreads)
-        failures += Round(sessions[i], static_cast<int>(i), round);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  return failures;
-}
-
 TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
   const hardening::PrivateRuntime runtime;  // so that our sockets can be counted
 
   // Warm-up: whatever the library and this test set up once per process,
-  // the allocator's arenas of the test's threads included.
+  // the allocator's arenas of the test's threads included (all threads
+  // allocate while all are alive).
+  void* warm = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+  ASSERT_NE(nullptr, warm);
+  f_QARNDRV_Init(warm);
+  EXPECT_EQ(0, Round(warm, 0, 0));
+  f_QARNSVR_FreeLibrary(warm);
+  ASSERT_TRUE(hardening::WaitUntil([] { return hardening::ChildProcesses().empty(); }, 60000));
+  std::atomic<int> allocated{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&allocated] {
+      std::vector<char> some(256);
+      ++allocated;
+      hardening::WaitUntil([&allocated] { return allocated.load() == kThreads; }, 10000);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
   std::vector<void*> sessions;
   sessions.reserve(static_cast<size_t>(kSessions));
-  for (int t = 0; t < kThreads; ++t) {
-    sessions.push_back(f_QARNSVR_LoadLibrary(t, QARN_SERVER_DIR, ""));
-    ASSERT_NE(nullptr, sessions.back());
-    f_QARNDRV_Init(sessions.back());
-  }
-  EXPECT_EQ(0, RoundOnAll(sessions, 0));
-  for (void* session : sessions) f_QARNSVR_FreeLibrary(session);
-  sessions.clear();
-  ASSERT_TRUE(hardening::WaitUntil([] { return hardening::ChildProcesses().empty(); }, 60000));
+  std::vector<int> failures(kThreads, 0);
+  threads.clear();
+  threads.reserve(kThreads);
 
   const Figures before = Measure();
   for (int i = 0; i < kSessions; ++i) {
@@ -118,10 +115,18 @@ TEST(Load, ManySessionsWithMixedRequestsLeaveNothingBehind) {
 
   Figures after_first;
   for (int round = 0; round < kRounds; ++round) {
-    EXPECT_EQ(0, RoundOnAll(sessions, round)) << "round " << round;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (size_t i = t; i < sessions.size(); i += kThreads)
+          failures[t] += Round(sessions[i], static_cast<int>(i), round);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    threads.clear();
     if (round == 0) after_first = Measure();
   }
   const Figures after_last = Measure();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(0, failures[t]) << "thread " << t;
   EXPECT_EQ(after_first.held.descriptors, after_last.held.descriptors);
   EXPECT_EQ(0u, after_last.held.shared_objects) << "a block outlived its package";
   EXPECT_LE(after_last.held.heap, after_first.held.heap + kHeapTolerance) << "the heap grows with the rounds";
