@@ -122,6 +122,7 @@ TEST(Platform, MappingNameLivesUntilItsLastCreatingHandle) {
   EXPECT_FALSE(Exists(name));
   EXPECT_STREQ(static_cast<char*>(c), "shared") << "an open view outlives the name";
   os::MappingUnmapView(opened, c);
+  EXPECT_NE(msync(c, 1, MS_ASYNC), 0) << "the view is still mapped";
   os::MappingClose(opened);
 
   HANDLE none = nullptr;
