@@ -67,7 +67,7 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
   // that is gone, and the socket of a server that is gone.
   const std::string dead = std::to_string(5000000);  // above any pid Linux hands out
   const std::vector<std::string> keep = {"qarn." + hardening::ProcessNamespace(getpid()) + ".live",
-                                         "qarn.mine.userset"};
+                                         "qarn.mine" + std::to_string(getpid()) + ".userset"};
   const std::vector<std::string> stale = {"qarn." + std::to_string(getpid()) + "-1.reused",
                                           "sem.qarn." + dead + "-7.ev.dead"};
   struct Planted {
