@@ -40,6 +40,7 @@ QARN_OPAQUE void CallAddress(uintptr_t address) { reinterpret_cast<void (*)()>(a
 QARN_OPAQUE int Divide(int dividend, int divisor) { return dividend / divisor; }  // NOLINT: divides by zero
 QARN_OPAQUE void ExecuteUd2() { asm volatile("ud2"); }
 QARN_OPAQUE void ExecuteInt3() { asm volatile("int3"); }
+QARN_OPAQUE void ExecuteHlt() { asm volatile("hlt"); }
 
 // Read through volatiles so that no constant reaches the faulting code.
 volatile int g_zero = 0;
@@ -105,6 +106,10 @@ TEST_F(TranslatedFaults, FaultsCarryCodeTextAddressAndContext) {
        "The thread tried to execute an invalid instruction", 0, 0},
       {&ExecuteInt3, AddressOfFunction(&ExecuteInt3), 32, EXCEPTION_BREAKPOINT,
        "A breakpoint was encountered", 0, 0},
+      {&ExecuteHlt, AddressOfFunction(&ExecuteHlt), 32, EXCEPTION_PRIV_INSTRUCTION,
+       "The thread tried to execute an instruction whose operation is not allowed in the current machine "
+       "mode",
+       0, 0},
   };
   volatile int here = 0;
   t_marker = 7;
