@@ -111,40 +111,55 @@ class WithPeer : public qarn::test::PeerSessionTest {
 };
 
 // Each call's message on the wire; the session ends its server once, with
-// "Shutdown".
+// "Shutdown". Names by number are cached per session, after a successful
+// lookup only; numbers by name are asked every time, the name cut to 256 bytes.
 TEST_F(WithPeer, CallsOnTheWire) {
-  Open("reply");
-  EXPECT_EQ("#1", Invoke(""));
+  Open("long,reply");
+  EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42)));
+  const char* first = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42));
+  EXPECT_STREQ("GetTagNameByID#2", first);
+  const char* second = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42));
+  EXPECT_NE(first, second);
+  EXPECT_STREQ(first, second);
+  const std::string name(300, 'q');
+  EXPECT_EQ(3, f_QARNDRV_GetTagIDByName(h_, name.c_str()));
+  EXPECT_EQ(4, f_QARNDRV_GetTagIDByName(h_, name.c_str()));
+  EXPECT_EQ("#5", Invoke(""));
   f_QARNDRV_Invoke(h_, "abc", nullptr, nullptr);  // still sent and waited for
   f_QARNDRV_Init(h_);
   f_QARNDRV_Clean(h_);
-  EXPECT_EQ(5, f_QARNDRV_GetLastError(h_));
-  EXPECT_STREQ("FormatMessage#6", f_QARNDRV_FormatMessage(h_, static_cast<QARNDRV_ERR>(-3)));
-  EXPECT_EQ(7, f_QARNSVR_GetVersion(h_));
+  EXPECT_EQ(9, f_QARNDRV_GetLastError(h_));
+  EXPECT_STREQ("FormatMessage#10", f_QARNDRV_FormatMessage(h_, static_cast<QARNDRV_ERR>(-3)));
+  EXPECT_EQ(11, f_QARNSVR_GetVersion(h_));
   f_QARNSVR_FreeLibrary(h_);  // TearDown frees it again
   EXPECT_EQ(-1, f_QARNSVR_GetVersion(h_));
 
   const auto m = folder_.Received();
-  ASSERT_EQ(8u, m.size());
+  ASSERT_EQ(12u, m.size());
   const struct {
     const char* interface_name;
     const char* method;
     size_t size;
-  } expected[] = {{"QARN_Driver", "Invoke", 147},       {"QARN_Driver", "Invoke", 150},
-                  {"QARN_Driver", "Init", 146},         {"QARN_Driver", "Clean", 146},
-                  {"QARN_Driver", "GetLastError", 150}, {"QARN_Driver", "FormatMessage", 663},
-                  {"QARN_Server", "GetVersion", 150},   {"QARN_Server", "Shutdown", 146}};
+  } expected[] = {{"QARN_Driver", "GetTagNameByID", 407}, {"QARN_Driver", "GetTagNameByID", 407},
+                  {"QARN_Driver", "GetTagIDByName", 407}, {"QARN_Driver", "GetTagIDByName", 407},
+                  {"QARN_Driver", "Invoke", 147},         {"QARN_Driver", "Invoke", 150},
+                  {"QARN_Driver", "Init", 146},           {"QARN_Driver", "Clean", 146},
+                  {"QARN_Driver", "GetLastError", 150},   {"QARN_Driver", "FormatMessage", 663},
+                  {"QARN_Server", "GetVersion", 150},     {"QARN_Server", "Shutdown", 146}};
   for (size_t i = 0; i < m.size(); ++i) {
     EXPECT_TRUE(m[i].IsRequest(expected[i].method)) << i;
     EXPECT_TRUE(msg::InterfaceIs(m[i].bytes.data(), expected[i].interface_name)) << i;
     EXPECT_EQ(expected[i].size, m[i].bytes.size()) << i;
   }
+  EXPECT_EQ(-42, msg::GetInt32(m[1].bytes.data(), 146));
+  EXPECT_EQ(std::string(257, '\0'), m[1].bytes.substr(150));
+  EXPECT_EQ(std::string(256, 'q') + std::string(5, '\0'), m[2].bytes.substr(146));
   EXPECT_EQ("QARN_Driver" + std::string(54, '\0') + "Invoke" + std::string(59, '\0'),
-            m[0].bytes.substr(0, 130));
-  EXPECT_EQ(std::string(1, '\0'), m[0].bytes.substr(146));
-  EXPECT_EQ(std::string("abc", 4), m[1].bytes.substr(146));
-  EXPECT_EQ(-3, msg::GetInt32(m[5].bytes.data(), 146));
-  EXPECT_EQ(std::string(513, '\0'), m[5].bytes.substr(150));
+            m[4].bytes.substr(0, 130));
+  EXPECT_EQ(std::string(1, '\0'), m[4].bytes.substr(146));
+  EXPECT_EQ(std::string("abc", 4), m[5].bytes.substr(146));
+  EXPECT_EQ(-3, msg::GetInt32(m[9].bytes.data(), 146));
+  EXPECT_EQ(std::string(513, '\0'), m[9].bytes.substr(150));
 }
 
 // Callback messages before the reply are answered in order, each with its
@@ -237,32 +252,6 @@ TEST_F(WithPeer, CountersAndTheReplyRing) {
   f_QARNDRV_Invoke(h_, "n", &ninth, nullptr);
   EXPECT_EQ(first, ninth);
   EXPECT_STREQ("#9", first);
-}
-
-// Names by number are cached per session, after a successful lookup only;
-// numbers by name are asked every time, the name cut to 256 bytes.
-TEST_F(WithPeer, TagLookups) {
-  Open("long,reply");
-  EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42)));
-  const char* first = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42));
-  ASSERT_NE(nullptr, first);
-  EXPECT_STREQ("GetTagNameByID#2", first);
-  const char* second = f_QARNDRV_GetTagNameByID(h_, static_cast<DXML_TAG>(-42));
-  ASSERT_NE(nullptr, second);
-  EXPECT_NE(first, second);
-  EXPECT_STREQ(first, second);
-  const std::string name(300, 'q');
-  EXPECT_EQ(3, f_QARNDRV_GetTagIDByName(h_, name.c_str()));
-  EXPECT_EQ(4, f_QARNDRV_GetTagIDByName(h_, name.c_str()));
-
-  const auto m = folder_.Received();
-  ASSERT_EQ(4u, m.size());
-  EXPECT_EQ(407u, m[1].bytes.size());
-  EXPECT_EQ(-42, msg::GetInt32(m[1].bytes.data(), 146));
-  EXPECT_EQ(std::string(257, '\0'), m[1].bytes.substr(150));
-  EXPECT_TRUE(m[2].IsRequest("GetTagIDByName"));
-  EXPECT_EQ(407u, m[2].bytes.size());
-  EXPECT_EQ(std::string(256, 'q') + std::string(5, '\0'), m[2].bytes.substr(146));
 }
 
 // A filter's life on the wire; a null factory and a zero identity send
@@ -491,29 +480,17 @@ TEST(Forwarders, CallbackMessagesAndTheirResults) {
   } cases[] = {
       {[&] { c_QARNPlus_Callback::RegGetDocPasswd (&AnswerPasswd)(password, &length, "doc"); },
        675,
-       {{146, address(&AnswerPasswd)},
-        {150, Raw(77)},
-        {154, "12345"},
-        {410, Raw(5)},
-        {414, std::string("doc", 4)}}},
+       {{146, address(&AnswerPasswd) + Raw(77) + "12345"}, {410, Raw(5) + std::string("doc", 4)}}},
       {[&] { c_QARNPlus_Callback::RegEnumSelectedText (&AnswerSelectedText)(7, rect, 9); },
        176,
-       {{146, address(&AnswerSelectedText)},
-        {150, Raw(-5)},
-        {154, Raw<uint16_t>(7)},
-        {156, Raw(rect)},
-        {172, Raw(9)}}},
+       {{146, address(&AnswerSelectedText) + Raw(-5) + Raw<uint16_t>(7) + Raw(rect) + Raw(9)}}},
       {[&] {
          c_QARNPlus_Callback::RegDspAbsentPhoto (&AnswerPhoto)(reinterpret_cast<void*>(0x1234), &rect, 9,
                                                                "ph");
        },
        432,
-       {{146, address(&AnswerPhoto)},
-        {150, "\x01"},
-        {151, Raw(0x1234)},
-        {155, Raw(RECT{1, 2, 999, 4})},
-        {171, Raw(9)},
-        {175, std::string("ph", 3)}}},
+       {{146, address(&AnswerPhoto) + "\x01" + Raw(0x1234) + Raw(RECT{1, 2, 999, 4}) + Raw(9) +
+                  std::string("ph", 3)}}},
   };
   for (const auto& c : cases) {
     c.call();
