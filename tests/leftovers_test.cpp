@@ -66,7 +66,7 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
   // whose pid now belongs to another (this one), a start event of a process
   // that is gone, and the socket of a server that is gone.
   const std::string dead = std::to_string(5000000);  // above any pid Linux hands out
-  const std::vector<std::string> keep = {"qarn." + hardening::ProcessNamespace(getpid()) + ".live",
+  const std::vector<std::string> keep = {"qarn." + hardening::ProcessNamespace(getppid()) + ".live",
                                          "qarn.mine" + std::to_string(getpid()) + ".userset"};
   const std::vector<std::string> stale = {"qarn." + std::to_string(getpid()) + "-1.reused",
                                           "sem.qarn." + dead + "-7.ev.dead"};

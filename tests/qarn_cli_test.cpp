@@ -250,6 +250,7 @@ TEST_F(QarnCli, CommandsPrintWhatWasAskedFor) {
       {"tag 0x7", "^7 seal\n$"},
       {"tag boolVal", "^2 boolVal\n$"},
       {"error 6", "^6: the document call failed\n$"},
+      {"filter 1", "^filter 0x[0-9a-f]+ created, name \"Watermark\"\nfilter destroyed\n$"},
       {"invoke callback passwd password x.pdf",
        "password asked for \"x.pdf\".*\n(.*\n)*.*\"6\" name=\"length\"/>\n.*\"s3cret\" name=\"password\""},
       {"invoke callback text selected-text 7 1 2 3 4 5",
