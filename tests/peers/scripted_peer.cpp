@@ -1,14 +1,12 @@
-// A stand-in server started by the library like qarn_svr, whose behaviour a
-// test scripts (see ServerFolder and PeerScript). It records its pid, argv,
-// QARN_NS entries, blocked signals and SIGPIPE disposition, and every message
-// it receives, in the server folder. Every wait is bounded: it never outlives
-// a test.
+// A stand-in server the library starts like qarn_svr, scripted by the test
+// (see ServerFolder and PeerScript). It records its pid, argv, QARN_NS entries,
+// blocked signals, SIGPIPE disposition and every message it receives in the
+// server folder. Every wait is bounded.
 //
-// QARN_PEER_START: normal, nosignal (exit after 300 ms), exit-after-signal
-// (never offers the pipe), await-foreign (signal only once <folder>/intruded
-// has content). QARN_PEER_SCRIPT: one action per request, the last repeats:
-// reply, cb<N> (N callbacks first), unknowncb, short and shortcb (100 bytes),
-// long (1500 bytes), zero (all-zero payload), exit, die (SIGKILL), close.
+// QARN_PEER_START: normal, nosignal (exit after 300 ms), exit-after-signal,
+// await-foreign (signal once <folder>/intruded has content). QARN_PEER_SCRIPT:
+// one action per request, the last repeats: reply, cb<N> (N callbacks first),
+// unknowncb, short, shortcb, long, zero (see Act), exit, die (SIGKILL), close.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -98,16 +96,11 @@ void Begin(char* message, size_t size, const char* interface_name, const char* m
   snprintf(message + kMethodAt, kMethodAt, "%s", method);
 }
 
-// The reply's header: the request's names.
-void BeginReply(const char* request, const char* interface_name = nullptr) {
-  Begin(g_reply, kSlot, interface_name != nullptr ? interface_name : request, request + kMethodAt);
-}
-
 // The normal reply to request number `seq`: the request's names, counters
 // 1000 + seq and 2000 + seq; for "Invoke" the text "#<seq>" at 146, for all
 // else the number seq at 146 and the text "<method>#<seq>" at 150.
 uint32_t NormalReply(const char* request, int seq) {
-  BeginReply(request);
+  Begin(g_reply, kSlot, request, request + kMethodAt);
   const int64_t counters[2] = {1000 + seq, 2000 + seq};
   memcpy(g_reply + kStartAt, counters, sizeof counters);
   if (strcmp(request + kMethodAt, "Invoke") == 0) {
@@ -157,7 +150,7 @@ uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int se
                {"zero", kSlot, "QARN_Server"}};
   for (const auto& reply : fixed) {
     if (action != reply.action) continue;
-    BeginReply(request, reply.interface_name);
+    Begin(g_reply, kSlot, reply.interface_name, request + kMethodAt);
     return reply.size;
   }
   return NormalReply(request, seq);

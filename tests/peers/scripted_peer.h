@@ -59,14 +59,12 @@ class ServerFolder {
     std::vector<PeerMessage> messages;
     size_t at = 0;
     while (at + 8 <= data.size()) {
-      uint32_t kind = 0;
-      uint32_t length = 0;
-      memcpy(&kind, data.data() + at, 4);
-      memcpy(&length, data.data() + at + 4, 4);
+      uint32_t kind_and_length[2];
+      memcpy(kind_and_length, data.data() + at, 8);
       at += 8;
-      if (at + length > data.size()) break;
-      messages.push_back({kind, data.substr(at, length)});
-      at += length;
+      if (at + kind_and_length[1] > data.size()) break;
+      messages.push_back({kind_and_length[0], data.substr(at, kind_and_length[1])});
+      at += kind_and_length[1];
     }
     return messages;
   }
