@@ -1,6 +1,5 @@
-// c_QARNPlus_Exception: processor faults turned into exceptions on threads
-// that installed the translator, and exceptions built from source positions.
-
+// Processor faults turned into exceptions on threads that installed the
+// translator, and exceptions built from source positions.
 #include "qarnplus/exception.h"
 
 #include <gtest/gtest.h>
@@ -60,9 +59,8 @@ uintptr_t AddressOfFunction(Function* function) {
   return reinterpret_cast<uintptr_t>(function);
 }
 
-// Runs `action`, which must fault, and returns its exception. Through
-// std::function: clang (no non-call exceptions) would take a direct call of a
-// call-free function for one that cannot throw.
+// Through std::function: clang (no non-call exceptions) would take a direct
+// call of a call-free function for one that cannot throw.
 c_QARNPlus_Exception CatchFault(const std::function<void()>& action) {
   try {
     action();
@@ -214,8 +212,7 @@ TEST_F(TranslatedFaults, StackOverflowIsTranslatedAndCanHappenAgain) {
     }
     c_QARNPlus_Exception::Deinitialize();
   }).join();
-  EXPECT_EQ(texts[0], kStackOverflowText);
-  EXPECT_EQ(texts[1], kStackOverflowText);
+  for (const std::string& text : texts) EXPECT_EQ(text, kStackOverflowText);
 }
 
 TEST_F(TranslatedFaultsDeathTest, MainThreadStackOverflowIsTranslated) {

@@ -1,6 +1,5 @@
-// A server that fails at each step of a session (the scripted peer), and
-// others that try to get between an application and its server. Afterwards
-// no server process, socket, semaphore or block object may be left.
+// Servers that fail at each step of a session, and others that get between
+// an application and its server; nothing of either may be left afterwards.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -124,9 +123,8 @@ TEST_F(FaultInjection, ServerEndsDuringTheStart) {
   unsetenv("QARN_CONFIG");
 }
 
-// The server dies, or closes the pipe and stays alive a while, under a
-// waiting request: the request fails with a broken pipe, and so does every
-// later call.
+// The server dies, or closes the pipe and lives on, under a waiting request:
+// the request fails with a broken pipe, and so does every later call.
 TEST_F(FaultInjection, ServerGoneUnderAWaitingRequest) {
   for (const char* script : {"reply,die", "reply,close"}) {
     void* session = Load("normal", script);
@@ -144,8 +142,7 @@ struct ErrorCall {
     memset(message, 0x33, sizeof message);
     record = SAPGetErrMes1{3, message, sizeof message, text};
   }
-  // What the application sees: its buffers, the record's values, and whether
-  // the record still points at its own buffers.
+  // The buffers, the record's values, and whether it still points at its own.
   std::string Seen() const {
     const bool own = record.pMessage == message && record.pszText == text;
     return std::string(message, sizeof message) + text + std::to_string(record.nMessageLen) +
@@ -242,9 +239,8 @@ int ConnectAsAnotherUser(const std::string& folder) {
   return qarn::os::PipeRead(pipe, message, sizeof message, &length) == qarn::os::kErrorBrokenPipe ? 0 : 14;
 }
 
-// The server takes only a client of its own user: a process of another user
-// that reaches its socket before the real client is refused, and the real
-// client is served after it.
+// A client of another user that reaches the socket first is refused, and the
+// real client is served after it.
 TEST_F(FaultInjection, ServerRefusesAClientOfAnotherUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   const pid_t child = fork();

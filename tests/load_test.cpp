@@ -22,11 +22,9 @@ constexpr int kSessions = 32;
 constexpr int kRounds = 50;
 constexpr int kTags = 12;
 
-// Heap that may differ after everything is freed. The sanitizer's count
-// differs by exactly 0; glibc's in-use figure moves by a few dozen bytes with
-// how its bins and thread caches hold free chunks. A leak of anything per
-// session (each holds over 8 KiB), per document call or per request is far
-// above it.
+// glibc's in-use heap moves by a few dozen bytes with how its bins and thread
+// caches hold free chunks; a leak per session (over 8 KiB), document call or
+// request is far above it.
 constexpr size_t kHeapTolerance = 1024;
 
 struct Figures {

@@ -157,8 +157,7 @@ TEST(Platform, MappingOthersCouldUseIsRefused) {
 const uint32_t kImpossiblePid = 0x7F000000u + os::CurrentProcessId();
 
 // A listener takes its name over from a socket already there (a squatter,
-// who then never hears of the client); the other end's hang-up breaks both
-// directions. Message bounds and oversized messages show in the session tests.
+// who then never hears of the client); a hang-up breaks both directions.
 TEST(Platform, PipeTakesItsNameOverAndReportsBrokenPipe) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
