@@ -39,11 +39,6 @@ std::string NameOf(const void* p) {
   return std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p)));
 }
 
-unsigned ModeOf(const fs::path& path) {
-  struct stat status {};
-  return lstat(path.c_str(), &status) == 0 ? static_cast<unsigned>(status.st_mode & 07777) : 0;
-}
-
 class FaultInjection : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -305,14 +300,14 @@ TEST_F(FaultInjection, SocketFolderThatIsNotPrivateIsRefused) {
         continue;  // only root can give the folder away
       }
     }
-    const unsigned mode_before = ModeOf(folder);
+    const fs::perms mode_before = fs::symlink_status(folder).permissions();
     HANDLE pipe = nullptr;
     EXPECT_EQ(qarn::os::kErrorAccessDenied, qarn::os::PipeOpen(1, &pipe)) << c.what;
     HANDLE listener = nullptr;
     EXPECT_EQ(qarn::os::kErrorAccessDenied, qarn::os::PipeListen(qarn::os::CurrentProcessId(), &listener))
         << c.what;
     EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "")) << c.what;
-    EXPECT_EQ(mode_before, ModeOf(folder)) << c.what;
+    EXPECT_EQ(mode_before, fs::symlink_status(folder).permissions()) << c.what;
     EXPECT_TRUE(fs::is_empty(elsewhere)) << c.what;
   }
   fs::remove_all(folder);
