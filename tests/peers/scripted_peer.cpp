@@ -31,9 +31,8 @@ namespace os = qarn::os;
 constexpr uint32_t kRequestKind = 1;
 constexpr uint32_t kCallbackAnswerKind = 2;
 constexpr size_t kCapacity = 65536;
-// The message layout, spelled out here rather than taken from the library,
-// so that a wrong offset on the library's side shows in the tests: names of
-// 65 bytes at 0 and 65, counters at 130 and 138, payload from 146.
+// The layout is spelled out here, not taken from the library, so that a wrong
+// offset there shows: names of 65 bytes, counters at 130 and 138, payload at 146.
 constexpr size_t kMethodAt = 65, kStartAt = 130, kPayloadAt = 146, kResultAt = 150, kSlot = 1024;
 
 std::string g_folder;
@@ -113,8 +112,7 @@ uint32_t NormalReply(const char* request, int seq) {
   return static_cast<uint32_t>(kResultAt + strlen(text) + 1);
 }
 
-// Sends a callback message of `size` bytes with a byte pattern behind its
-// header and records the answer. False: the client is gone.
+// Sends a patterned callback message and records the answer; false: client gone.
 bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
   char message[kSlot];
   Begin(message, size, "QARN_Callback", method);

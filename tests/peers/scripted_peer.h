@@ -45,8 +45,7 @@ class ServerFolder {
 
   std::string path() const { return path_.string(); }
 
-  // Makes `program` (a file beside the tests, or the server) answer to
-  // <folder>/<name>.
+  // Makes `program` (beside the tests, or the server) answer to <folder>/<name>.
   void Install(const std::string& name,
                const std::string& program = QARN_TEST_BIN_DIR "/scripted_peer") const {
     std::filesystem::create_symlink(program, path_ / name);
