@@ -118,19 +118,6 @@ TEST_F(FaultInjection, ServerEndsDuringTheStart) {
   unsetenv("QARN_CONFIG");
 }
 
-// The server dies, or closes the pipe and lives on, under a waiting request:
-// the request fails with a broken pipe, and so does every later call.
-TEST_F(FaultInjection, ServerGoneUnderAWaitingRequest) {
-  for (const char* script : {"reply,die", "reply,close"}) {
-    void* session = Load("normal", script);
-    ASSERT_NE(nullptr, session);
-    EXPECT_EQ(1, f_QARNSVR_GetVersion(session));
-    ExpectServiceOff(session, "x");
-    EXPECT_EQ(qarn::os::kErrorBrokenPipe, qarn::AsSession(session)->m_dwLastError) << script;
-    ExpectDeadSessionAndFree(session);
-  }
-}
-
 // The record of a document call with two buffers, with known contents.
 struct ErrorCall {
   ErrorCall() {
@@ -148,21 +135,31 @@ struct ErrorCall {
   SAPGetErrMes1 record{};
 };
 
-// Results reach the application when its package is released, from its own
-// blocks: a server that died before it wrote changes nothing; one that wrote
-// and then ended delivers all the same.
-TEST_F(FaultInjection, ServerGoneDuringADocumentCall) {
-  ErrorCall untouched, replied, ended;
-  void* session = Load("normal", "die");
-  {
-    c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&untouched.record), 8);
-    ExpectServiceOff(session, "call " + NameOf(&untouched.record) + " 8");
+// The server dies, or closes the pipe and lives on, under a waiting document
+// call: the call fails with a broken pipe and leaves the application's
+// buffers as they were, and every later call fails too.
+TEST_F(FaultInjection, ServerGoneUnderAWaitingRequest) {
+  for (const char* script : {"reply,die", "reply,close"}) {
+    void* session = Load("normal", script);
+    ASSERT_NE(nullptr, session);
+    EXPECT_EQ(1, f_QARNSVR_GetVersion(session));
+    ErrorCall untouched;
+    {
+      c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&untouched.record), 8);
+      ExpectServiceOff(session, "call " + NameOf(&untouched.record) + " 8");
+    }
+    EXPECT_EQ(ErrorCall().Seen(), untouched.Seen()) << script;
+    EXPECT_EQ(qarn::os::kErrorBrokenPipe, qarn::AsSession(session)->m_dwLastError) << script;
+    ExpectDeadSessionAndFree(session);
   }
-  EXPECT_EQ(ErrorCall().Seen(), untouched.Seen());
-  ExpectDeadSessionAndFree(session);
+}
 
+// Results reach the application when its package is released, from its own
+// blocks: a server that wrote and then ended delivers all the same.
+TEST_F(FaultInjection, ServerGoneDuringADocumentCall) {
+  ErrorCall replied, ended;
   folder_.Install("qarn_svr2", QARN_SERVER_DIR "/qarn_svr");
-  session = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "2");
+  void* session = f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "2");
   ASSERT_NE(nullptr, session);
   f_QARNDRV_Init(session);
   for (ErrorCall* call : {&replied, &ended}) {
