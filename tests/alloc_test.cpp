@@ -1,7 +1,6 @@
-// Heap use, allocation by allocation: an exchange allocates nothing (an
-// "Invoke" only its own message, callbacks served during it included), and a
-// session holds at most 12 KiB. malloc and its kin are replaced here (operator
-// new uses them too); under AddressSanitizer, which owns malloc, its hooks
+// Heap use: an exchange allocates nothing (an "Invoke" only its message, the
+// callbacks it serves included), a session holds at most 12 KiB. malloc and
+// kin are replaced (operator new uses them); under AddressSanitizer its hooks
 // count instead. Only the test thread's allocations in a window count.
 #include <gtest/gtest.h>
 #include <stddef.h>

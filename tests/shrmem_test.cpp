@@ -1,7 +1,5 @@
-// Shared blocks: the three write-back modes and release, with the server's
-// end played by another process (doc_peer). Block names and the masked merge
-// are checked wherever doc_peer opens a block by its pointer's name and in
-// the catalogue's masked records.
+// Shared blocks: the three write-back modes and release, the server's end
+// played by another process (doc_peer).
 #include "qarnplus/shrmem.h"
 
 #include <gtest/gtest.h>
