@@ -1,40 +1,23 @@
 #pragma once
-// The server's side of a parameter package over record bytes that a
-// careless or hostile application wrote: the record block holds arbitrary
-// bytes, its pointer fields name blocks that exist, blocks that do not, or
-// none, and the buffers it points to may point on (node chains, cycles).
-//
-// Input:
-//   selector  one byte: an index into the API-code table, the table's size
-//             for the USB printer's server direction, 0xFF for a code given
-//             directly in the next 16 bits (0xFFFF: the USB printer again)
-//   flags     bit 0 aim: one byte per pointer field of the record type (and
-//                   of its chain nodes, which live in the node buffer)
-//                   chooses what the field points at
-//             bit 1 the record block has 3 * <size byte> bytes instead of
-//                   the record type's size
-//             bit 2 the buffers get no blocks: every pointer names a block
-//                   that does not exist
-//             bit 3 the stand-in server also performs the document call
-//                   (for the USB printer, its own call)
-//   size      one byte, see flag bit 1
-//   patches   a count byte (modulo 9), then per patch: target (record or a
-//             buffer), offset, and what to point at
-//   aims      as many bytes as flag bit 0 asks for
-//   record    the rest: the record's bytes, zero-padded
-// "What to point at" is a byte modulo 6: one of the four buffers, a buffer
-// that has no block, or NULL.
-//
-// The package is built and released; a thrown system code is a defined
-// result, a crash or a leak is not. Shared by the fuzzer and the regression
-// tests, which pass their own way of performing the document call.
+// The server's side of a parameter package over record bytes a hostile
+// application wrote: pointer fields name blocks that exist, blocks that do not,
+// or none, and buffers may point on (node chains, cycles). Building and
+// releasing it may throw a system code, never crash or leak.
+// Input: selector byte (API-code table index; the table's size: USB printer;
+// 0xFF: a 16-bit code follows, 0xFFFF the USB printer), flags byte (kAim: one
+// aim byte per pointer field of the record and its chain nodes; kOwnSize:
+// the record block is 3 * size byte; kNoBuffers: no buffer gets a block;
+// kDocumentCall: the server also performs the call), size byte, patch count
+// (modulo 9) and per patch target, offset and what to point at, the aims,
+// then the record's bytes. "What to point at" modulo 6 picks one of the four
+// buffers, a buffer without a block, or NULL.
 
 #include <stdint.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fuzz/fuzz_bytes.h"
@@ -47,8 +30,7 @@ namespace qarn::fuzz {
 namespace package {
 
 constexpr size_t kBufferCount = 4;
-// A short string, an unterminated text, a zeroed area for length cells and
-// links, and a chain node.
+// A short string, an unterminated text, zeroed room for length cells and links, a node.
 constexpr size_t kBufferSizes[kBufferCount] = {16, 260, 64, 32};
 constexpr size_t kNodeBuffer = 3;
 constexpr size_t kRecordRoom = 4096;  // beyond the largest record type
@@ -68,24 +50,6 @@ inline Memory& OwnMemory() {
   return memory;
 }
 
-inline void ResetBuffers(Memory& m) {
-  memset(m.buffers, 0, sizeof m.buffers);
-  memcpy(m.buffers[0], "document.gw", 12);
-  memset(m.buffers[1], 'A', kBufferSizes[1]);
-  memset(m.absent, 0, sizeof m.absent);
-}
-
-inline void* Target(Memory& m, uint8_t choice) {
-  const uint8_t pick = choice % 6;
-  if (pick < kBufferCount) return m.buffers[pick];
-  return pick == kBufferCount ? m.absent : nullptr;
-}
-
-inline void PutPointer(uint8_t* at, const void* value) {
-  const auto v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value));
-  memcpy(at, &v, sizeof v);
-}
-
 // Which record type the input selects: its rule and code, or the printer.
 struct Selection {
   const transport::RecordRule* rule = nullptr;
@@ -98,17 +62,15 @@ inline Selection Select(FuzzBytes& in) {
   const transport::ApiCodeEntry* table = transport::ApiCodeTable(&count);
   Selection s;
   const uint8_t selector = in.Byte();
+  const size_t index = selector % (count + 1);
   if (selector == kDirectCode) {
-    const uint16_t code = in.Word();
-    s.usb_printer = code == kDirectUsbPrinter;
-    s.code = code;
-    s.rule = transport::FindRecordRule(code);
-  } else if (selector % (count + 1) == count) {
-    s.usb_printer = true;
-  } else {
-    s.code = table[selector % (count + 1)].code;
-    s.rule = table[selector % (count + 1)].rule;
+    s.code = in.Word();
+    s.rule = transport::FindRecordRule(s.code);
+  } else if (index < count) {
+    s.code = table[index].code;
+    s.rule = table[index].rule;
   }
+  s.usb_printer = selector == kDirectCode ? s.code == kDirectUsbPrinter : index == count;
   if (s.usb_printer) s.rule = &transport::UsbPrinterRule();
   return s;
 }
@@ -119,8 +81,7 @@ struct Patch {
   uint8_t choice;
 };
 
-// One aim per pointer field of a record type: the record's fields, then
-// those of the chain nodes, which live in the node buffer.
+// One aim per pointer field: the record's, then its chain nodes' (node buffer).
 inline std::vector<Patch> Aims(const transport::RecordRule* rule, FuzzBytes& in) {
   std::vector<Patch> aims;
   for (uint8_t i = 0; rule != nullptr && i < rule->field_count; ++i)
@@ -137,8 +98,11 @@ inline std::vector<Patch> Aims(const transport::RecordRule* rule, FuzzBytes& in)
 inline void Apply(Memory& m, size_t record_size, const Patch& patch) {
   uint8_t* base = patch.target == 0 ? m.record : m.buffers[patch.target - 1];
   const size_t size = patch.target == 0 ? record_size : kBufferSizes[patch.target - 1];
-  const size_t room = size < kRecordRoom ? size : kRecordRoom;
-  if (patch.offset + 4 <= room) PutPointer(base + patch.offset, Target(m, patch.choice));
+  const uint8_t pick = patch.choice % 6;  // a buffer, the one without a block, or NULL
+  const void* target = pick < kBufferCount ? m.buffers[pick] : nullptr;
+  if (pick == kBufferCount) target = m.absent;
+  const auto pointer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(target));
+  if (patch.offset + 4 <= size) memcpy(base + patch.offset, &pointer, sizeof pointer);
 }
 
 }  // namespace package
@@ -167,8 +131,9 @@ inline void RunPackageInput(const uint8_t* data, size_t size, const DocumentCall
   const std::string record = in.Rest();
 
   Memory& m = OwnMemory();
-  ResetBuffers(m);
-  memset(m.record, 0, sizeof m.record);
+  memset(&m, 0, sizeof m);
+  memcpy(m.buffers[0], "document.gw", 12);
+  memset(m.buffers[1], 'A', kBufferSizes[1]);
   memcpy(m.record, record.data(), record.size() < kRecordRoom ? record.size() : kRecordRoom);
   for (const Patch& patch : aims) Apply(m, kRecordRoom, patch);
   for (const Patch& patch : patches) Apply(m, record_size, patch);
@@ -176,38 +141,28 @@ inline void RunPackageInput(const uint8_t* data, size_t size, const DocumentCall
   // The application's side: the blocks exist while the server works.
   std::vector<std::unique_ptr<c_QARNPlus_Shrmem>> blocks;
   try {
-    if (!(flags & kNoBuffers)) {
-      for (size_t i = 0; i < kBufferCount; ++i)
-        blocks.emplace_back(new c_QARNPlus_Shrmem(m.buffers[i], kBufferSizes[i], false, nullptr));
-    }
+    for (size_t i = 0; !(flags & kNoBuffers) && i < kBufferCount; ++i)
+      blocks.emplace_back(new c_QARNPlus_Shrmem(m.buffers[i], kBufferSizes[i], false, nullptr));
     blocks.emplace_back(new c_QARNPlus_Shrmem(m.record, record_size, false, nullptr));
   } catch (unsigned long) {
     return;  // making the application's blocks is not what is tested here
   }
 
-  char name[16];
-  snprintf(name, sizeof name, "%d",
-           static_cast<int>(static_cast<int32_t>(reinterpret_cast<uintptr_t>(m.record))));
-  char code_text[16];
-  snprintf(code_text, sizeof code_text, "%u", static_cast<unsigned>(selection.code));
-  try {
+  // Block names are the record's address as a signed number.
+  const std::string name = std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(m.record)));
+  const std::string code_text = std::to_string(selection.code);
+  try {  // a block that cannot be opened is reported by a thrown code
     if (selection.usb_printer) {
       c_QARNPlus_Legpack server(reinterpret_cast<USBPrinter*>(m.record), false);
-      volatile void* local = server.Local();
-      (void)local;
     } else {
-      c_QARNPlus_Legpack server(name, code_text);
-      volatile void* local = server.Local();
-      (void)local;
+      c_QARNPlus_Legpack server(name.c_str(), code_text.c_str());
     }
   } catch (unsigned long) {
-    // A block that cannot be opened is reported this way.
   }
   if ((flags & kDocumentCall) && document_call) {
-    // The package above rewrote the pointers in shared memory: the document
-    // call must see the application's bytes again.
+    // The package rewrote the pointers in shared memory: send the application's again.
     for (auto& block : blocks) block->Synch();
-    document_call(name, selection.usb_printer ? nullptr : code_text);
+    document_call(name.c_str(), selection.usb_printer ? nullptr : code_text.c_str());
   }
 }
 
