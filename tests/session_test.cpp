@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <filesystem>

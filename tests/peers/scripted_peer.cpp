@@ -70,25 +70,6 @@ void RecordStart(int argc, char** argv) {
   file << "SIGPIPE " << (pipe_action.sa_handler == SIG_DFL ? "default" : "changed") << '\n';
 }
 
-// Waits (bounded) until <folder>/<name> has content.
-bool WaitForFile(const char* name) {
-  std::error_code ignored;
-  for (int waited = 0; waited < 20000; waited += 10) {
-    const auto size = std::filesystem::file_size(std::filesystem::path(g_folder) / name, ignored);
-    if (!ignored && size > 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-std::vector<std::string> Split(const char* text) {
-  std::vector<std::string> parts;
-  std::istringstream stream(text);
-  for (std::string part; std::getline(stream, part, ',');) parts.push_back(part);
-  if (parts.empty()) parts.emplace_back("reply");
-  return parts;
-}
-
 void Begin(char* message, size_t size, const char* interface_name, const char* method) {
   memset(message, 0, size);
   snprintf(message, kMethodAt, "%s", interface_name);
@@ -155,7 +136,10 @@ uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int se
 }
 
 void Serve(HANDLE pipe) {
-  const std::vector<std::string> script = Split(Env("QARN_PEER_SCRIPT", "reply"));
+  std::vector<std::string> script;
+  std::istringstream actions(Env("QARN_PEER_SCRIPT", "reply"));
+  for (std::string action; std::getline(actions, action, ',');) script.push_back(action);
+  if (script.empty()) script.emplace_back("reply");
   for (size_t seq = 1;; ++seq) {
     uint32_t length = 0;
     if (os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) break;
@@ -180,7 +164,13 @@ int ListenAndServe(const char* event_name, bool await_foreign) {
   if (os::PipeListen(os::CurrentProcessId(), &listener) != os::kErrorSuccess) return 1;
   if (await_foreign) {
     std::ofstream(g_folder + "/listening") << "1\n";
-    WaitForFile("intruded");
+    std::error_code ignored;
+    const auto intruded = std::filesystem::path(g_folder) / "intruded";
+    for (int waited = 0; waited < 20000; waited += 10) {
+      const auto size = std::filesystem::file_size(intruded, ignored);
+      if (!ignored && size > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   HANDLE pipe = nullptr;
   if (os::EventSignal(event_name) == os::kErrorSuccess &&

@@ -90,8 +90,6 @@ class PeerScript {
     unsetenv("QARN_PEER_SCRIPT");
     unsetenv("QARN_PEER_START");
   }
-  PeerScript(const PeerScript&) = delete;
-  PeerScript& operator=(const PeerScript&) = delete;
 };
 
 }  // namespace qarn::test
