@@ -75,12 +75,10 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   EXPECT_EQ("1", StatusValue(a, "option")) << a;
   EXPECT_EQ("2", StatusValue(b, "option")) << b;
   EXPECT_EQ(QARN_SERVER_DIR, StatusValue(a, "serverDir")) << a;
-  const std::string pid_a = StatusValue(a, "pid");
-  const std::string pid_b = StatusValue(b, "pid");
-  EXPECT_NE(pid_a, pid_b);
+  EXPECT_NE(StatusValue(a, "pid"), StatusValue(b, "pid"));
   // A server serves its first client only: another connection is refused at once.
   HANDLE intruder = nullptr;
-  EXPECT_EQ(qarn::os::kErrorFileNotFound, qarn::os::PipeOpen(std::stoul(pid_a), &intruder));
+  EXPECT_EQ(qarn::os::kErrorFileNotFound, qarn::os::PipeOpen(std::stoul(StatusValue(a, "pid")), &intruder));
   f_QARNSVR_FreeLibrary(first);
   EXPECT_GT(f_QARNSVR_GetVersion(second), 0);
   f_QARNSVR_FreeLibrary(second);
@@ -315,7 +313,6 @@ TEST(UnknownHandles, SendNothingAndGiveTheFailureValues) {
   EXPECT_EQ(0, stale);
 }
 
-// The stand-in server keeps driver state, tags and filters.
 class WithServer : public qarn::test::PeerSessionTest {
  protected:
   void SetUp() override {

@@ -28,8 +28,6 @@ namespace {
 
 namespace os = qarn::os;
 
-constexpr uint32_t kRequestKind = 1;
-constexpr uint32_t kCallbackAnswerKind = 2;
 constexpr size_t kCapacity = 65536;
 // The layout is spelled out here, not taken from the library, so that a wrong
 // offset there shows: names of 65 bytes, counters at 130 and 138, payload at 146.
@@ -103,7 +101,7 @@ bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
       os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) {
     return false;
   }
-  Record(kCallbackAnswerKind, g_buffer, length);
+  Record(2, g_buffer, length);  // an answer
   return true;
 }
 
@@ -144,7 +142,7 @@ void Serve(HANDLE pipe) {
     uint32_t length = 0;
     if (os::PipeRead(pipe, g_buffer, kCapacity, &length) != os::kErrorSuccess) break;
     memset(g_buffer + length, 0, 1024);
-    Record(kRequestKind, g_buffer, length);
+    Record(1, g_buffer, length);  // a request
     const std::string& action = script[std::min(seq, script.size()) - 1];
     if (action == "close") {
       os::PipeClose(pipe);
