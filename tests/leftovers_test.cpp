@@ -1,8 +1,7 @@
-// Nothing outlives a process that dies: applications killed while they hold
-// blocks (their server left alive, or killed too), and the qarn client
-// interrupted by each signal a user sends. The next application's session
-// removes what the dead left, and nothing of a live process or of a
-// namespace the user set.
+// Nothing outlives a process that dies: applications killed holding blocks,
+// and the qarn client interrupted by each signal a user sends. The next
+// session removes what the dead left, never what the living or a user-set
+// namespace own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>

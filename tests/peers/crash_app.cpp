@@ -1,13 +1,9 @@
-// An application for the leftovers test, started as
+// Started by the leftovers test as
 //   crash_app <server folder> hold|callback|check
-// It opens a session with qarn_svr and makes a document call on an error
-// message record (API code 8), whose message the server makes from the
-// record's first field. Then
-//   hold      prints "<own pid>" and waits, holding the package's blocks
-//   callback  does the same inside a callback that the server waits for
-//   check     releases the package and prints "own bytes" when the message
-//             is the one for its own input
-// Waits last at most 20 s, so it never outlives a test.
+// Makes a document call on an error message record (API code 8), then:
+// hold waits to be killed holding the package's blocks, callback does so
+// inside a callback the server waits for, check prints "own bytes" when the
+// message came from its own record. Waits end after 20 s.
 #include <stdint.h>
 #include <stdio.h>
 #include <unistd.h>
