@@ -75,6 +75,7 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   EXPECT_EQ("1", StatusValue(a, "option")) << a;
   EXPECT_EQ("2", StatusValue(b, "option")) << b;
   EXPECT_EQ(QARN_SERVER_DIR, StatusValue(a, "serverDir")) << a;
+  EXPECT_EQ(QARN_TEST_BIN_DIR, StatusValue(a, "appDir")) << a;
   EXPECT_NE(StatusValue(a, "pid"), StatusValue(b, "pid"));
   // A server serves its first client only: another connection is refused at once.
   HANDLE intruder = nullptr;
