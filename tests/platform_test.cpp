@@ -190,9 +190,11 @@ TEST(Platform, PipeOfAnotherPidIsRefusedAndAFullBacklogIsBusy) {
   EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorSuccess);
   os::PipeListenerClose(listener);
   EXPECT_EQ(os::PipeWaitBusy(kImpossiblePid, 10), os::kErrorFileNotFound);
-  // A runtime folder too long for a socket path gives no name at all.
+  // A runtime folder too long for a socket path gives no name at all, even
+  // one whose socket folder alone just fills the 108 bytes of a socket path.
   const hardening::PrivateRuntime restored_at_the_end;
-  setenv("XDG_RUNTIME_DIR", ("/tmp/" + std::string(200, 'r')).c_str(), 1);
+  const std::string own_folder = "/qarn-" + std::to_string(getuid());
+  setenv("XDG_RUNTIME_DIR", ("/tmp/" + std::string(108 - 5 - own_folder.size(), 'r')).c_str(), 1);
   char path[256] = "untouched";
   EXPECT_EQ(os::PipeName(kImpossiblePid, path, sizeof path), 0);
   EXPECT_STREQ(path, "");
