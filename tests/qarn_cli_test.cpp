@@ -203,6 +203,7 @@ TEST_F(QarnCli, EveryCommandHasHelp) {
     const QarnRun help = Qarn(command + " --help");
     EXPECT_EQ(help.exit_code, 0) << command;
     EXPECT_EQ(help.out.rfind("usage: qarn [OPTIONS] " + command, 0), 0u) << help.out;
+    EXPECT_EQ(help.out.find(" \n"), std::string::npos) << "a line ends in a blank: " << help.out;
     EXPECT_EQ(Qarn("help " + command).out, help.out) << command;
   }
 }

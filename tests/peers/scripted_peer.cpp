@@ -112,7 +112,7 @@ uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int se
   if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
     for (int k = 1; k <= atoi(action.c_str() + 2); ++k) {
       const std::string method = "Probe" + std::to_string(k);
-      if (!SendProbe(pipe, method.c_str(), static_cast<uint32_t>(kPayloadAt + 10 * k))) return 0;
+      if (!SendProbe(pipe, method.c_str(), static_cast<uint32_t>(kPayloadAt + 10 * (k - 1)))) return 0;
     }
   } else if (action == "unknowncb" && !SendProbe(pipe, "NoSuchCallback", 300)) {
     return 0;
