@@ -237,6 +237,19 @@ TEST(FaultChainDeathTest, EarlierHandlerGetsFaultsOfThreadsWithoutTranslator) {
       ::testing::ExitedWithCode(42), "");
 }
 
+// An ignored SIGSEGV ignores only a signal that was sent: a real fault on a
+// thread without the translator still ends the process.
+TEST(FaultChainDeathTest, IgnoringTheSignalDoesNotHideARealFault) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::signal(SIGSEGV, SIG_IGN);
+        c_QARNPlus_Exception::Initialize();
+        std::thread([] { ReadFrom(kReadAddress); }).join();
+      },
+      ::testing::KilledBySignal(SIGSEGV), "");
+}
+
 // The fault codes, and no others near them, have texts of their own, each a
 // different one.
 TEST(ExceptionFromPointers, TextsAndCopies) {
