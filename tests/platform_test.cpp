@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -157,14 +158,22 @@ TEST(Platform, PipeTakesItsNameOverAndReportsBrokenPipe) {
   ASSERT_EQ(listen(squatter, 4), 0);
   HANDLE listener = nullptr;
   ASSERT_EQ(os::PipeListen(os::CurrentProcessId(), &listener), os::kErrorSuccess);
-  std::thread hang_up([listener] {
+  std::atomic<uint32_t> accepted{os::kErrorSuccess};
+  std::thread hang_up([listener, &accepted] {
     HANDLE pipe = nullptr;
-    if (os::PipeAccept(listener, &pipe) == os::kErrorSuccess) os::PipeClose(pipe);
+    accepted = os::PipeAccept(listener, &pipe);
+    if (accepted == os::kErrorSuccess) os::PipeClose(pipe);
   });
+  // Signals handled while it waits for its client do not end the wait.
+  for (int i = 0; i < 10; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(7));
+    pthread_kill(hang_up.native_handle(), SIGCHLD);
+  }
   HANDLE pipe = nullptr;
   ASSERT_EQ(os::PipeOpen(os::CurrentProcessId(), &pipe), os::kErrorSuccess);
   ASSERT_EQ(os::PipeSetMessageMode(pipe), os::kErrorSuccess);
   hang_up.join();
+  ASSERT_EQ(accepted, os::kErrorSuccess);
   char slot[16];
   uint32_t length = 0;
   EXPECT_EQ(os::PipeRead(pipe, slot, sizeof slot, &length), os::kErrorBrokenPipe);
