@@ -73,7 +73,7 @@ TEST_F(QarnCli, CommandsPrintExactlyTheExpectedOutput) {
     }
   }
   ASSERT_GE(cases.size(), 18u);
-  const std::regex address("0x[0-9a-f]{6,}|[0-9]{8,}");
+  const std::regex address("0x[0-9a-f]{6,}|-?[0-9]{8,}");
   const std::string tools = QARN_TOOLS_DIR;
   for (const auto& [arguments, expected] : cases) {
     const QarnRun run = Qarn(arguments);
