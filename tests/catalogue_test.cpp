@@ -10,13 +10,13 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "doc_peer_client.h"
 #include "fuzz/package_harness.h"
+#include "peer_session.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/legpack.h"
 #include "qarnplus/record_list.h"
@@ -26,6 +26,7 @@
 
 namespace {
 
+using qarn::test::ReplyValue;
 using transport_test::LeftoverBlocks;
 using transport_test::NameOf;
 
@@ -374,14 +375,7 @@ class Catalogue : public testing::Test {
   static std::string Call(const void* record, uint32_t code) {
     return Call("call " + NameOf(record) + " " + std::to_string(code));
   }
-  // The value named `name` in a reply, "(none)" when missing.
-  static std::string Value(const std::string& reply, const std::string& name) {
-    std::smatch match;
-    if (!std::regex_search(reply, match, std::regex("val=\"([^\"]*)\" name=\"" + name + "\"")))
-      return "(none)";
-    return match[1].str();
-  }
-  static bool Succeeded(const std::string& reply) { return Value(reply, "SUCCESS") == "true"; }
+  static bool Succeeded(const std::string& reply) { return ReplyValue(reply, "SUCCESS") == "true"; }
 
   // Builds the package, lets the server work, releases the package and
   // checks every byte of the application's memory.
@@ -419,7 +413,7 @@ class Catalogue : public testing::Test {
 
       const std::string reply = Call(app.record(), code);
       EXPECT_TRUE(Succeeded(reply)) << reply;
-      EXPECT_EQ(Value(reply, "blocks"), std::to_string(app.server_blocks())) << reply;
+      EXPECT_EQ(ReplyValue(reply, "blocks"), std::to_string(app.server_blocks())) << reply;
       // The server must have written every byte it could reach; otherwise
       // the checks below would prove nothing.
       for (size_t i = 0; i < want.size(); ++i) {
@@ -532,15 +526,15 @@ TEST_F(Catalogue, CallsThatSelectNoRecordAreAnsweredWithTheirCode) {
   // Words that do not fit the verb.
   for (const char* words :
        {"usb", "usb 0x10", "usb +5", "usb 007", "usb -0", "usb 2147483648", "usb 12 13", "usb printer"}) {
-    EXPECT_EQ(Value(Call(words), "code"), "3") << words;
+    EXPECT_EQ(ReplyValue(Call(words), "code"), "3") << words;
   }
   {
     c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 1);
     for (const auto& c : cases) {
       const std::string reply = Call(c.request);
-      EXPECT_EQ(Value(reply, "code"), c.code) << c.request;
-      EXPECT_EQ(Value(reply, "blocks"), c.blocks) << c.request;
-      if (c.request.rfind("usb", 0) == 0) EXPECT_EQ(Value(reply, "nodes"), "0") << c.request;
+      EXPECT_EQ(ReplyValue(reply, "code"), c.code) << c.request;
+      EXPECT_EQ(ReplyValue(reply, "blocks"), c.blocks) << c.request;
+      if (c.request.rfind("usb", 0) == 0) EXPECT_EQ(ReplyValue(reply, "nodes"), "0") << c.request;
     }
   }
   EXPECT_EQ(memcmp(&record, &before, sizeof record), 0);
@@ -558,14 +552,14 @@ TEST_F(Catalogue, ChainsUpToTheLimitTravelAndLongerOnesAreRefused) {
   for (SAPPrintNode& node : nodes)
     blocks.emplace_back(new c_QARNPlus_Shrmem(&node, sizeof node, false, nullptr));
   blocks.emplace_back(new c_QARNPlus_Shrmem(&record, sizeof record, false, nullptr));
-  EXPECT_EQ(Value(Call(&record, 222), "code"), "87");
+  EXPECT_EQ(ReplyValue(Call(&record, 222), "code"), "87");
   blocks.clear();
   nodes[kLimit - 1].pNext = nullptr;
   c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), 222);
   const std::string reply = Call(&record, 222);
   EXPECT_TRUE(Succeeded(reply)) << reply;
   // The record, its three other (empty) fields, N + 1 for the chain.
-  EXPECT_EQ(Value(reply, "blocks"), std::to_string(kLimit + 5)) << reply;
+  EXPECT_EQ(ReplyValue(reply, "blocks"), std::to_string(kLimit + 5)) << reply;
 }
 
 // "usb" makes the server open the printer record through its own package and
@@ -590,8 +584,8 @@ TEST_F(Catalogue, UsbPrinterChainStaysTheCallersAlthoughTheServerWroteIntoEveryB
     EXPECT_TRUE(Succeeded(reply)) << reply;
     // The record, the head, four fields per node (the last next link and
     // node 1's second link empty).
-    EXPECT_EQ(Value(reply, "blocks"), "10") << reply;
-    EXPECT_EQ(Value(reply, "nodes"), "2") << reply;
+    EXPECT_EQ(ReplyValue(reply, "blocks"), "10") << reply;
+    EXPECT_EQ(ReplyValue(reply, "nodes"), "2") << reply;
     // Blocks in client order: per node its two strings and itself, then the
     // record. The strings' places are their node offsets 4 and 8, plus 1.
     const struct {
@@ -619,7 +613,7 @@ TEST_F(Catalogue, UsbPrinterChainStaysTheCallersAlthoughTheServerWroteIntoEveryB
 }
 
 TEST_F(Catalogue, UsbPrinterMissingBlocksFailWithTheirCode) {
-  const auto code = [](const std::string& request) { return Value(Call(request), "code"); };
+  const auto code = [](const std::string& request) { return ReplyValue(Call(request), "code"); };
   uint32_t small = 0;
   {
     c_QARNPlus_Shrmem block(&small, sizeof small, false, nullptr);
@@ -641,7 +635,7 @@ TEST_F(Catalogue, UsbPrinterMissingBlocksFailWithTheirCode) {
   // The driver's last error tells a failed document call (6) from a good one.
   EXPECT_EQ(f_QARNDRV_GetLastError(session_), 6);
   c_QARNPlus_Legpack package(&printer, true);
-  EXPECT_EQ(Value(Call("usb " + NameOf(&printer)), "nodes"), "1");
+  EXPECT_EQ(ReplyValue(Call("usb " + NameOf(&printer)), "nodes"), "1");
   EXPECT_EQ(f_QARNDRV_GetLastError(session_), 0);
 }
 

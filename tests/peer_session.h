@@ -23,6 +23,13 @@ inline std::string ReplyTo(void* h, const std::string& request) {
   return reply != nullptr ? reply : "";
 }
 
+// The value named `name` in a reply ("val=\"...\" name=\"NAME\""); "" when missing.
+inline std::string ReplyValue(const std::string& reply, const std::string& name) {
+  const size_t end = reply.find("\" name=\"" + name + "\"");
+  const size_t start = end == std::string::npos ? end : reply.rfind("val=\"", end);
+  return start == std::string::npos ? "" : reply.substr(start + 5, end - start - 5);
+}
+
 class PeerSessionTest : public ::testing::Test {
  protected:
   void Open(const char* script) {

@@ -56,15 +56,6 @@ TEST(LaunchValues, FolderSuffixAndCommandLine) {
   }
 }
 
-// The value of `name` in a status reply of the stand-in server.
-std::string StatusValue(const std::string& status, const std::string& name) {
-  const std::string tail = "\" name=\"" + name + "\"/>";
-  const size_t end = status.find(tail);
-  if (end == std::string::npos) return "";
-  const size_t start = status.rfind("val=\"", end);
-  return status.substr(start + 5, end - start - 5);
-}
-
 TEST(Session, TwoSessionsHaveTheirOwnServers) {
   void* first = f_QARNSVR_LoadLibrary(1, QARN_SERVER_DIR, "");
   void* second = f_QARNSVR_LoadLibrary(2, QARN_SERVER_DIR, "");
@@ -72,14 +63,15 @@ TEST(Session, TwoSessionsHaveTheirOwnServers) {
   ASSERT_NE(nullptr, second);
   const std::string a = qarn::test::ReplyTo(first, "status");
   const std::string b = qarn::test::ReplyTo(second, "status");
-  EXPECT_EQ("1", StatusValue(a, "option")) << a;
-  EXPECT_EQ("2", StatusValue(b, "option")) << b;
-  EXPECT_EQ(QARN_SERVER_DIR, StatusValue(a, "serverDir")) << a;
-  EXPECT_EQ(QARN_TEST_BIN_DIR, StatusValue(a, "appDir")) << a;
-  EXPECT_NE(StatusValue(a, "pid"), StatusValue(b, "pid"));
+  EXPECT_EQ("1", qarn::test::ReplyValue(a, "option")) << a;
+  EXPECT_EQ("2", qarn::test::ReplyValue(b, "option")) << b;
+  EXPECT_EQ(QARN_SERVER_DIR, qarn::test::ReplyValue(a, "serverDir")) << a;
+  EXPECT_EQ(QARN_TEST_BIN_DIR, qarn::test::ReplyValue(a, "appDir")) << a;
+  EXPECT_NE(qarn::test::ReplyValue(a, "pid"), qarn::test::ReplyValue(b, "pid"));
   // A server serves its first client only: another connection is refused at once.
   HANDLE intruder = nullptr;
-  EXPECT_EQ(qarn::os::kErrorFileNotFound, qarn::os::PipeOpen(std::stoul(StatusValue(a, "pid")), &intruder));
+  EXPECT_EQ(qarn::os::kErrorFileNotFound,
+            qarn::os::PipeOpen(std::stoul(qarn::test::ReplyValue(a, "pid")), &intruder));
   f_QARNSVR_FreeLibrary(first);
   EXPECT_GT(f_QARNSVR_GetVersion(second), 0);
   f_QARNSVR_FreeLibrary(second);
@@ -543,7 +535,7 @@ TEST_F(WithServer, CallbacksRoundTripAndRefusedAddresses) {
   EXPECT_EQ(3, g_seen.calls);
 
   // A server that dies while its callback is answered fails the request.
-  g_server_pid = std::stoi(StatusValue(Invoke("status"), "pid"));
+  g_server_pid = std::stoi(qarn::test::ReplyValue(Invoke("status"), "pid"));
   EXPECT_EQ(qarn::test::kServiceOff, Invoke("callback text " + address(&KillTheServer) + " 1 1 2 3 4 5"));
   EXPECT_EQ(-1, f_QARNSVR_GetVersion(h_));
 }

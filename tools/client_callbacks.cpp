@@ -4,10 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <algorithm>
-#include <vector>
-
 #include "qarnplus/callback.h"
+#include "server/words.h"
 #include "tools/command.h"
 
 namespace qarn::tool {
@@ -64,27 +62,19 @@ std::string CallbackList() {
 }
 
 bool ResolveCallbackRequest(std::string* request, std::string* error) {
-  std::vector<std::string> words;
-  static const char kBlanks[] = " \t\r\n";
-  for (size_t at = request->find_first_not_of(kBlanks); at != std::string::npos;
-       at = request->find_first_not_of(kBlanks, at)) {
-    const size_t end = std::min(request->find_first_of(kBlanks, at), request->size());
-    words.push_back(request->substr(at, end - at));
-    at = end;
-  }
-  if (words.empty() || words[0] != "callback") return true;
-  const std::string kind = words.size() > 1 ? words[1] : "";
+  const server::Words words(request->c_str());
+  if (words.at(0) != "callback") return true;
+  const std::string kind = words.at(1);
   for (const ClientCallback& callback : kCallbacks) {
     if (kind != callback.kind) continue;
-    if (words.size() > 2 && words[2] == callback.name) {
-      words[2] = std::to_string(callback.address);
-      request->clear();
-      for (const std::string& word : words) *request += (request->empty() ? "" : " ") + word;
+    if (words.at(2) == callback.name) {
+      const std::string arguments = words.rest(3);
+      *request = "callback " + kind + " " + std::to_string(callback.address) +
+                 (arguments.empty() ? "" : " " + arguments);
       return true;
     }
     *error = "callback " + kind + " takes this client's function \"" + callback.name + "\" (not \"" +
-             (words.size() > 2 ? words[2] : "") + "\"): callback " + kind + " " + callback.name + " " +
-             callback.arguments;
+             words.at(2) + "\"): callback " + kind + " " + callback.name + " " + callback.arguments;
     return false;
   }
   *error = "callback needs KIND FUNCTION ARGS..., where KIND FUNCTION is one of:";

@@ -11,8 +11,8 @@ namespace qarn::tool {
 // One usage line per function, for the help of invoke.
 std::string CallbackList();
 
-// For a request "callback KIND FUNCTION ARGS..." (split at blanks as the
-// server splits it), puts that function's address in place of FUNCTION.
+// For a request "callback KIND FUNCTION ARGS..." (split into words as
+// the server splits it), puts that function's address in place of FUNCTION.
 // False with the reason when KIND or FUNCTION is not one of ours; any other
 // request is left as it is.
 bool ResolveCallbackRequest(std::string* request, std::string* error);
