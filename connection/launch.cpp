@@ -41,10 +41,17 @@ bool BuildLaunchValues(int nLOption, const char* pszServerDir, const char* pszSu
   FilterDigits(suffix, out->digits);
   os::FormatServerExecutable(out->executable, sizeof out->executable, out->server_dir, out->digits);
   if (!FindApplicationDir(out->app_dir)) return false;
-  snprintf(out->event_name, sizeof out->event_name, "%u", static_cast<unsigned>(os::TickCount()));
-  snprintf(out->command_line, sizeof out->command_line, kCommandLineFormat, out->executable, nLOption,
-           out->server_dir, suffix, out->app_dir, out->event_name);
+  out->option = nLOption;
+  out->suffix = suffix;
+  SetEventName(os::TickCount(), out);
   return true;
+}
+
+void SetEventName(uint32_t tick, LaunchValues* values) {
+  values->tick = tick;
+  snprintf(values->event_name, sizeof values->event_name, "%u", static_cast<unsigned>(tick));
+  snprintf(values->command_line, sizeof values->command_line, kCommandLineFormat, values->executable,
+           values->option, values->server_dir, values->suffix, values->app_dir, values->event_name);
 }
 
 uint32_t StartWaitTimeout() {
@@ -58,12 +65,19 @@ int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, 
   LaunchValues values;
   if (!BuildLaunchValues(nLOption, pszServerDir, pszSuffix, &values)) return 0;
 
+  // Two starts in the same millisecond, in this process or (with Windows'
+  // global names, or a namespace shared through QARN_NS) in another, would
+  // want the same name: a taken one is skipped for the next millisecond's.
   HANDLE event = nullptr;
-  if (os::EventCreate(values.event_name, &event) != os::kErrorSuccess) return 0;
+  for (uint32_t skipped = 1;; ++skipped) {
+    const uint32_t error = os::EventCreate(values.event_name, &event);
+    if (error == os::kErrorSuccess) break;
+    if (error != os::kErrorAlreadyExists || skipped > kEventNameTries) return 0;
+    SetEventName(values.tick + 1, &values);
+  }
 
-  const os::ServerLaunch launch = {values.executable,          nLOption,       values.server_dir,
-                                   pszSuffix ? pszSuffix : "", values.app_dir, values.event_name,
-                                   values.command_line};
+  const os::ServerLaunch launch = {values.executable, nLOption,          values.server_dir,  values.suffix,
+                                   values.app_dir,    values.event_name, values.command_line};
   HANDLE process = INVALID_HANDLE_VALUE;
   uint32_t pid = 0;
   if (os::ProcessStart(launch, &process, &pid) != os::kErrorSuccess) {

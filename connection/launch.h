@@ -20,11 +20,20 @@ struct LaunchValues {
   char app_dir[MAX_PATH];  // the application's own folder
   char event_name[16];
   char command_line[kCommandLineRoom];  // the Windows command-line text
+  uint32_t tick;                        // the tick count the event is named after
+  int option;                           // the number after -l
+  const char* suffix;                   // the suffix as the application gave it
 };
+
+// How many taken start-event names a start skips before it gives up.
+constexpr uint32_t kEventNameTries = 1000;
 
 // Builds every launch value; false when the application's own path cannot be
 // found. NULL folder or suffix count as empty texts.
 bool BuildLaunchValues(int nLOption, const char* pszServerDir, const char* pszSuffix, LaunchValues* out);
+
+// Names the start event after `tick` and rebuilds the command line with it.
+void SetEventName(uint32_t tick, LaunchValues* values);
 
 // 60000 ms, or no limit when the "Debug" setting holds a number other than 0.
 uint32_t StartWaitTimeout();

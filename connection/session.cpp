@@ -99,7 +99,13 @@ extern "C" QARNPLUS_API void* f_QARNSVR_LoadLibrary(int nLOption, const char* ps
       qarn::os::ProcessClose(process);
       return nullptr;
     }
-    qarn::AddSession(session);
+    // From here on the session owns the process handle.
+    try {
+      qarn::AddSession(session);
+    } catch (...) {
+      delete session;
+      return nullptr;
+    }
     return session;
   } catch (...) {
     if (process != INVALID_HANDLE_VALUE) qarn::os::ProcessClose(process);
@@ -112,8 +118,7 @@ extern "C" QARNPLUS_API void f_QARNSVR_FreeLibrary(void* hSession) {
   char message[qarn::msg::kHeaderSize];
   qarn::msg::Begin(message, sizeof message, qarn::msg::kServerInterface, "Shutdown");
   qarn::AsSession(hSession)->Request(message, sizeof message, nullptr);
-  qarn::RemoveSession(hSession);
-  delete qarn::AsSession(hSession);
+  if (qarn::RemoveSession(hSession)) delete qarn::AsSession(hSession);
 }
 
 extern "C" QARNPLUS_API int f_QARNSVR_GetVersion(void* hSession) {

@@ -45,10 +45,11 @@ class c_QARNPlus_Session {
 namespace qarn {
 
 // The session table: the handles that LoadLibrary returned and FreeLibrary
-// has not yet removed.
+// has not yet removed. Safe to use from several threads at once.
 bool IsSession(void* h);
-void AddSession(void* h);
-void RemoveSession(void* h);
+void AddSession(void* h);  // may throw std::bad_alloc
+// True when `h` was in the table, so that only one caller ends a session.
+bool RemoveSession(void* h);
 
 // The session behind a handle that IsSession accepted.
 inline c_QARNPlus_Session* AsSession(void* h) { return static_cast<c_QARNPlus_Session*>(h); }

@@ -84,7 +84,8 @@ void RemoveStaleObjectsOnce();
 
 enum class WaitResult { kSignalled, kTimedOut, kProcessExited, kFailed };
 
-// Creates the named auto-reset start event, not signalled.
+// Creates the named auto-reset start event, not signalled. A name that is
+// taken already fails with kErrorAlreadyExists, on both platforms.
 uint32_t EventCreate(const char* name, HANDLE* event);
 // Waits up to `timeout_ms` (kWaitForever: no limit). When `process` is not
 // NULL the wait also ends, with kProcessExited, as soon as that process ends.
@@ -113,8 +114,9 @@ struct ServerLaunch {
 uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid);
 // True once the process has ended.
 bool ProcessHasExited(HANDLE process);
-// Releases the handle without waiting for the process. On POSIX the process
-// is reaped as soon as it ends, so it never stays a zombie.
+// Releases the handle without waiting for the process. On POSIX the server
+// is not the application's child but an orphan that init reaps, so it never
+// stays a zombie and no SIGCHLD handler is needed.
 void ProcessClose(HANDLE process);
 // This process's id.
 uint32_t CurrentProcessId();
@@ -145,8 +147,9 @@ void PipeClose(HANDLE pipe);
 // Creates the listening pipe named after `own_pid`.
 uint32_t PipeListen(uint32_t own_pid, HANDLE* listener);
 // Waits for the one client; on POSIX a peer of another user is refused, and
-// the wait ends with kErrorBrokenPipe once the process that started this one
-// (a server's application) has ended.
+// the wait ends with kErrorBrokenPipe once the application this server was
+// started for (the process its namespace names) has ended, or after two
+// minutes, when an application that is still there would have given up.
 uint32_t PipeAccept(HANDLE listener, HANDLE* pipe);
 // Closes the listener and removes its name.
 void PipeListenerClose(HANDLE listener);

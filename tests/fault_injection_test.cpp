@@ -49,8 +49,8 @@ class FaultInjection : public ::testing::Test {
   void TearDown() override {
     const int pid = hardening::ServerPid(folder_.path());
     if (pid != 0) EXPECT_TRUE(hardening::ProcessGone(pid)) << "server " << pid << " outlived the test";
-    EXPECT_TRUE(hardening::WaitUntil([] { return hardening::ChildProcesses().empty(); }))
-        << "a child process is left";
+    EXPECT_TRUE(hardening::WaitUntil([] { return hardening::ServersOf().empty(); })) << "a server is left";
+    EXPECT_TRUE(hardening::ChildProcesses().empty()) << "a child process is left";
     EXPECT_EQ(std::vector<std::string>{}, OwnSharedObjects());
     EXPECT_EQ(std::vector<std::string>{}, runtime_.Sockets());
   }
@@ -263,7 +263,7 @@ TEST_F(FaultInjection, PlantedStartEventIsRefused) {
   const bool in_time = qarn::os::TickCount() + 500 < last;
   if (in_time) {
     EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, ""));
-    EXPECT_TRUE(hardening::ChildProcesses().empty()) << "a server was started";
+    EXPECT_TRUE(hardening::ServersOf().empty()) << "a server was started";
   }
   for (uint32_t tick = first; tick != last; ++tick) sem_unlink((prefix + std::to_string(tick)).c_str());
   if (!in_time) GTEST_SKIP() << "the machine is too slow to plant the names ahead of the clock";

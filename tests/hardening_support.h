@@ -116,16 +116,37 @@ inline std::vector<int> ChildProcesses(int parent = getpid()) {
   return children;
 }
 
-// "<pid>-<start time>" of a running process, read from /proc without the
-// library: the command name in parentheses may hold blanks and ')'.
+// "<pid>-<start time>" of a running process as the kernel shows it, read
+// by /bin/cat, a native program: an emulated process (this one, under
+// qemu-user) is answered by the emulator when it reads its own /proc entry.
+// The command name in parentheses may hold blanks and ')'.
 inline std::string ProcessNamespace(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
+  const std::string line = qarn::test::CommandOutput("cat /proc/" + std::to_string(pid) + "/stat");
   std::istringstream fields(line.substr(line.rfind(')') + 2));
   std::string field;
   for (int number = 3; number <= 22; ++number) fields >> field;
   return std::to_string(pid) + "-" + field;
+}
+
+// The running servers of application `app`: every process whose environment
+// holds the application's namespace. Servers are not the application's
+// children (init reaps them), so their parent says nothing.
+inline std::vector<int> ServersOf(int app = getpid()) {
+  const std::string entry = "QARN_NS=" + ProcessNamespace(app);
+  std::vector<int> servers;
+  std::error_code ignored;
+  for (const auto& process : fs::directory_iterator("/proc", ignored)) {
+    const std::string name = process.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream environ(process.path() / "environ");
+    for (std::string variable; std::getline(environ, variable, '\0');) {
+      if (variable == entry) {
+        servers.push_back(std::stoi(name));
+        break;
+      }
+    }
+  }
+  return servers;
 }
 
 // True once no process of that pid exists any more, zombies included.

@@ -17,6 +17,7 @@
 namespace {
 
 using hardening::ChildProcesses;
+using hardening::ServersOf;
 using hardening::WaitUntil;
 using qarn::test::CommandOutput;
 
@@ -119,7 +120,7 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
     std::vector<int> servers;
     ASSERT_TRUE(WaitUntil([&] {
       held = Objects(std::to_string(pid) + "-");
-      servers = ChildProcesses(pid);
+      servers = ServersOf(pid);
       return servers.size() == 1 && !held.empty() && held.front().rfind("qarn.", 0) == 0;
     }));
     const std::string named = held[0].substr(held[0].find("qarn.") + 5);
@@ -150,21 +151,26 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
   }
 
   // A server whose application dies before connecting ends without a socket.
+  // The application is a process that only waits to be killed; the server
+  // gets its namespace, as the library would give it.
+  FILE* application = popen("echo $$; exec sleep 600", "r");
+  int application_pid = 0;
+  ASSERT_EQ(fscanf(application, "%d", &application_pid), 1);
+  const std::string application_ns = hardening::ProcessNamespace(application_pid);
   const std::string event = "orphan" + std::to_string(getpid());
-  const std::string go = (runtime.root() / "go").string();
+  setenv("QARN_NS", application_ns.c_str(), 1);
   HANDLE start = nullptr;
   ASSERT_EQ(qarn::os::EventCreate(event.c_str(), &start), qarn::os::kErrorSuccess);
-  FILE* starter = popen(("QARN_NS=" + std::string(qarn::os::ObjectNamespace()) +
-                         " sh -c \"'" QARN_SERVER_DIR "/qarn_svr' -l 0 x '' x " + event +
-                         " >/dev/null 2>&1 & echo \\$!; until [ -e " + go + " ]; do sleep 0.01; done\"")
-                            .c_str(),
-                        "r");
-  int orphan = 0;
-  ASSERT_EQ(fscanf(starter, "%d", &orphan), 1);
+  const std::string orphan_pid =
+      CommandOutput("QARN_NS=" + application_ns + " '" QARN_SERVER_DIR "/qarn_svr' -l 0 x '' x " + event +
+                    " >/dev/null 2>&1 & echo $!");
+  const int orphan = std::stoi(orphan_pid);
   EXPECT_EQ(qarn::os::EventWait(start, 20000, nullptr), qarn::os::WaitResult::kSignalled);
   qarn::os::EventClose(start);
-  close(open(go.c_str(), O_CREAT | O_WRONLY, 0600));
-  pclose(starter);
+  unsetenv("QARN_NS");
+  EXPECT_TRUE(Runs(orphan)) << "the server must wait while its application runs";
+  kill(application_pid, SIGKILL);
+  pclose(application);
   EXPECT_TRUE(WaitUntil([&] { return !Runs(orphan); }, 2000)) << "the server waits on";
   if (Runs(orphan)) kill(orphan, SIGKILL);
   EXPECT_TRUE(runtime.Sockets().empty());

@@ -197,18 +197,25 @@ constexpr SignalCode kSignalCodes[] = {
     {SIGSEGV, kAnyCode, EXCEPTION_ACCESS_VIOLATION},
 };
 
-constexpr int kTrapBoundRange = 5;  // the BOUND instruction
-constexpr int kTrapGeneralProtection = 13;
 constexpr WORD kFpuDenormal = 0x02;
 constexpr WORD kFpuUnderflow = 0x10;
 constexpr WORD kFpuStackFault = 0x40;
 constexpr uint8_t kInt3 = 0xCC;
 
-// Instructions that fault with a general protection fault outside ring 0:
-// one-byte opcodes, and the second byte of 0x0F opcodes.
+// A SIGSEGV without an address (SI_KERNEL) is a processor exception other
+// than a page fault; which one, Windows tells by the instruction, and so do
+// we. The trap number in the signal context would tell too, but qemu-user
+// does not fill it in, and the answer must be the same on every host.
+// Instructions that fault outside ring 0: one-byte opcodes, and the second
+// byte of 0x0F opcodes.
 constexpr uint8_t kPrivilegedOpcodes[] = {0xF4, 0xFA, 0xFB, 0xE4, 0xE5, 0xE6, 0xE7, 0xEC,
                                           0xED, 0xEE, 0xEF, 0x6C, 0x6D, 0x6E, 0x6F};
 constexpr uint8_t kPrivilegedOpcodes0F[] = {0x06, 0x08, 0x09, 0x20, 0x21, 0x22, 0x23, 0x30, 0x32};
+constexpr uint8_t kOpcodeBound = 0x62;  // BOUND: index out of range
+constexpr uint8_t kOpcodeInto = 0xCE;   // INTO: overflow flag set
+// Segment, operand-size, address-size, lock and repeat prefixes.
+constexpr uint8_t kPrefixes[] = {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF0, 0xF2, 0xF3};
+constexpr int kMaxInstructionLength = 15;
 
 bool Contains(const uint8_t* table, size_t count, uint8_t value) {
   for (size_t i = 0; i < count; ++i) {
@@ -217,10 +224,24 @@ bool Contains(const uint8_t* table, size_t count, uint8_t value) {
   return false;
 }
 
-bool IsPrivilegedInstruction(uintptr_t eip) {
+// The opcode of the faulting instruction, past its prefixes. Only bytes of
+// the instruction itself are read, which the processor has just fetched.
+const uint8_t* Opcode(uintptr_t eip) {
   const uint8_t* code = reinterpret_cast<const uint8_t*>(eip);
-  if (code[0] == 0x0F) return Contains(kPrivilegedOpcodes0F, sizeof kPrivilegedOpcodes0F, code[1]);
-  return Contains(kPrivilegedOpcodes, sizeof kPrivilegedOpcodes, code[0]);
+  for (int i = 0; i < kMaxInstructionLength - 1 && Contains(kPrefixes, sizeof kPrefixes, *code); ++i) ++code;
+  return code;
+}
+
+DWORD GeneralFaultCode(uintptr_t eip) {
+  const uint8_t* code = Opcode(eip);
+  if (code[0] == 0x0F) {
+    return Contains(kPrivilegedOpcodes0F, sizeof kPrivilegedOpcodes0F, code[1]) ? EXCEPTION_PRIV_INSTRUCTION
+                                                                                : EXCEPTION_ACCESS_VIOLATION;
+  }
+  if (Contains(kPrivilegedOpcodes, sizeof kPrivilegedOpcodes, code[0])) return EXCEPTION_PRIV_INSTRUCTION;
+  if (code[0] == kOpcodeBound) return EXCEPTION_ARRAY_BOUNDS_EXCEEDED;
+  if (code[0] == kOpcodeInto) return EXCEPTION_INT_OVERFLOW;
+  return EXCEPTION_ACCESS_VIOLATION;
 }
 
 DWORD ExceptionCodeFor(int signal, const siginfo_t& info, const ucontext_t& uc) {
@@ -231,13 +252,10 @@ DWORD ExceptionCodeFor(int signal, const siginfo_t& info, const ucontext_t& uc) 
       break;
     }
   }
-  const greg_t trap = uc.uc_mcontext.gregs[REG_TRAPNO];
-  const WORD fpu_status = uc.uc_mcontext.fpregs != nullptr ? uc.uc_mcontext.fpregs->sw : 0;
-  if (signal == SIGSEGV && trap == kTrapBoundRange) return EXCEPTION_ARRAY_BOUNDS_EXCEEDED;
-  if (signal == SIGSEGV && trap == kTrapGeneralProtection && info.si_code == SI_KERNEL &&
-      IsPrivilegedInstruction(static_cast<uintptr_t>(uc.uc_mcontext.gregs[REG_EIP]))) {
-    return EXCEPTION_PRIV_INSTRUCTION;
+  if (signal == SIGSEGV && info.si_code == SI_KERNEL) {
+    return GeneralFaultCode(static_cast<uintptr_t>(uc.uc_mcontext.gregs[REG_EIP]));
   }
+  const WORD fpu_status = uc.uc_mcontext.fpregs != nullptr ? uc.uc_mcontext.fpregs->sw : 0;
   if (code == EXCEPTION_FLT_INVALID_OPERATION && (fpu_status & kFpuStackFault) != 0) {
     return EXCEPTION_FLT_STACK_CHECK;
   }

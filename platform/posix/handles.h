@@ -4,9 +4,8 @@
 // - Pipe ends and listeners: the file descriptor plus one, so that a valid
 //   descriptor (0 included) is never NULL and never INVALID_HANDLE_VALUE.
 //   NULL and INVALID_HANDLE_VALUE both decode to -1 and mean "no pipe".
-// - Process: the child's pid itself (always > 0).
-// - Start event and mapping: a pointer to a small heap record private to
-//   event_posix.cpp / mapping_posix.cpp.
+// - Process, start event and mapping: a pointer to a small heap record
+//   private to process_posix.cpp / event_posix.cpp / mapping_posix.cpp.
 
 #include <stdint.h>
 #include <sys/types.h>
@@ -20,13 +19,6 @@ inline HANDLE HandleFromFd(int fd) { return reinterpret_cast<HANDLE>(static_cast
 inline int FdFromHandle(HANDLE handle) {
   const intptr_t value = reinterpret_cast<intptr_t>(handle);
   return value > 0 ? static_cast<int>(value - 1) : -1;
-}
-
-inline HANDLE HandleFromPid(pid_t pid) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(pid)); }
-
-inline pid_t PidFromHandle(HANDLE handle) {
-  const intptr_t value = reinterpret_cast<intptr_t>(handle);
-  return value > 0 ? static_cast<pid_t>(value) : -1;
 }
 
 }  // namespace qarn::os::posix

@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,25 +29,46 @@ constexpr int kListenBacklog = 4;
 constexpr long kBusyPauseNs = 5 * 1000000;
 // How often a server waiting for its client looks whether its application
 // is still there.
-constexpr int kStarterCheckMs = 50;
+constexpr int kClientCheckMs = 50;
+// An application connects as soon as its server has signalled (the server
+// listens before it signals), within 60 s at the most, or never. A server
+// waits this long in any case, with room for an application that was slow
+// to be scheduled.
+constexpr int64_t kClientWaitLimitMs = 2 * 60000;
 
-// The process that started this one (for a server: its application), taken
-// when the library is loaded and again in the child of each fork. Once it
-// has ended, this process has a new parent.
-pid_t g_starter = getppid();
-const int g_starter_tracked = pthread_atfork(nullptr, nullptr, [] { g_starter = getppid(); });
-
-// An application that died before this process had even loaded the library
-// has already handed it to init; then its namespace still names it.
-bool StarterHasEnded() {
-  const pid_t parent = getppid();
-  if (parent != g_starter) return true;
-  pid_t owner = 0;
-  uint64_t start = 0;
-  uint64_t actual = 0;
-  return parent == 1 && posix::ParseProcessNamespace(ObjectNamespace(), '\0', &owner, &start) != 0 &&
-         owner != 1 && !(posix::ProcessStartTime(owner, &actual) && actual == start);
+int64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+// Tells when the client a server waits for will never come. The library
+// passes its own namespace "<pid>-<start>" to its servers, so the process
+// that namespace names is the application, and once it no longer runs with
+// that start time its client will not come. (The server is not the
+// application's child, so its parent says nothing.) A namespace that names
+// no process, or one that had ended before the wait began (an application
+// that set QARN_NS to a dead one's), leaves only the time limit.
+class ClientWatch {
+ public:
+  ClientWatch() : began_ms_(MonotonicMs()) {
+    uint64_t actual = 0;
+    watch_owner_ = posix::ParseProcessNamespace(ObjectNamespace(), '\0', &owner_, &start_) != 0 &&
+                   posix::ProcessStartTime(owner_, &actual) && actual == start_;
+  }
+
+  bool WillNotCome() const {
+    if (MonotonicMs() - began_ms_ > kClientWaitLimitMs) return true;
+    uint64_t actual = 0;
+    return watch_owner_ && !(posix::ProcessStartTime(owner_, &actual) && actual == start_);
+  }
+
+ private:
+  int64_t began_ms_;
+  bool watch_owner_ = false;
+  pid_t owner_ = 0;
+  uint64_t start_ = 0;
+};
 
 // The socket directory, created on first need. One that exists already is
 // used only if it is a real directory of ours that nobody else can enter.
@@ -208,20 +228,19 @@ uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
 }
 
 // A peer of another user is refused and the wait goes on. The wait ends with
-// kErrorBrokenPipe once the process that started this one has ended: the
-// client it was started for will never come.
+// kErrorBrokenPipe once the client it was started for will never come.
 uint32_t PipeAccept(HANDLE listener, HANDLE* pipe) {
   const int listen_fd = FdFromHandle(listener);
   if (listen_fd < 0 || pipe == nullptr) return kErrorInvalidParameter;
-  static_cast<void>(g_starter_tracked);
+  const ClientWatch client;
   for (;;) {
     const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return ErrorFromErrno(errno);
-      if (StarterHasEnded()) return kErrorBrokenPipe;
+      if (client.WillNotCome()) return kErrorBrokenPipe;
       pollfd incoming{listen_fd, POLLIN, 0};
-      if (poll(&incoming, 1, kStarterCheckMs) < 0 && errno != EINTR) return ErrorFromErrno(errno);
+      if (poll(&incoming, 1, kClientCheckMs) < 0 && errno != EINTR) return ErrorFromErrno(errno);
       continue;
     }
     ucred peer{};

@@ -35,15 +35,21 @@ bool TakeNumber(const char** p, uint64_t* value) {
 }  // namespace
 
 bool ProcessStartTime(pid_t pid, uint64_t* start) {
-  char path[32] = "/proc/self/stat";
-  if (pid != 0) {
-    if (pid < 0) return false;
-    size_t length = sizeof "/proc/" - 1;
-    length += FormatDecimal(static_cast<uint64_t>(pid), path + length);
-    const char tail[] = "/stat";
-    for (size_t i = 0; i < sizeof tail; ++i) path[length + i] = tail[i];
-  }
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (pid < 0) return false;
+  if (pid == 0) pid = getpid();
+  // Every process, this one included, reads "<pid>/stat" relative to an open
+  // /proc, never "/proc/self/stat" or "/proc/<own pid>/stat": qemu-user
+  // answers those two absolute paths itself, with a start time of its own
+  // making that differs by a few ticks from what the kernel shows everyone
+  // else, so an emulated process would not know its own identity.
+  char path[16];
+  const size_t length = FormatDecimal(static_cast<uint64_t>(pid), path);
+  const char tail[] = "/stat";
+  for (size_t i = 0; i < sizeof tail; ++i) path[length + i] = tail[i];
+  const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (proc < 0) return false;
+  const int fd = openat(proc, path, O_RDONLY | O_CLOEXEC);
+  close(proc);
   if (fd < 0) return false;
   // pid (comm) state ppid ... starttime is field 22. The command name may
   // hold blanks and parentheses, so the fields are counted from its last ')'.

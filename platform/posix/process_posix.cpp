@@ -1,157 +1,56 @@
-// Server processes: started with posix_spawn, tracked until reaped.
+// Server processes: started detached, known by their pid and start time.
 //
-// A started server must never stay a zombie of the application, yet closing
-// its handle must not wait for it. Every child we start sits in a fixed table
-// of atomic slots from ProcessStart until it has been reaped and its handle
-// closed. A slot packs the pid with one of these states:
-//   kReserved  taken by a ProcessStart that has not spawned yet
-//   kRunning   handle open, not reaped; ProcessHasExited reaps it itself
-//   kExited    handle open, already reaped (the pid may be reused; we answer
-//              from the slot, never from the pid)
-//   kReleased  handle closed while the child still ran: the SIGCHLD reaper
-//              (and every later ProcessStart/ProcessClose) reaps it and
-//              frees the slot
-// The reaper is installed once, by the first ProcessClose that leaves a child
-// running. It reaps only kReleased pids of this table with waitpid(WNOHANG),
-// so children that the application started itself are left to it, and then
-// chains to the handler that was there before. If SIGCHLD was ignored (or
-// SA_NOCLDWAIT set), the kernel already reaps every child and nothing is
-// installed. The handler uses only atomics and waitpid: async-signal-safe.
+// A started server must never stay a zombie of the application, yet the
+// library may neither wait for it nor put a handler of its own on SIGCHLD,
+// a signal the application may use (and under the emulator every handler
+// that returns leaves its thread on another thread's data). So the server is
+// not our child: a short-lived helper process (a fork of ours) spawns it and
+// ends, and the server, now an orphan, is reaped by init (or the nearest
+// subreaper) when it ends. The helper is waited for at once; it ends as soon
+// as we know the server's identity.
+//
+// The handle is a small record of the server's pid and start time. The
+// helper holds the server unreaped until we have read its start time, so the
+// pid cannot have been reused by then; afterwards "the server runs" means
+// "its pid runs with that start time".
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdint.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/handles.h"
+#include "platform/posix/process_identity.h"
 
 extern char** environ;
 
 namespace qarn::os {
 namespace {
 
-using posix::HandleFromPid;
-using posix::PidFromHandle;
+struct ProcessRecord {
+  pid_t pid;
+  uint64_t start;
+  bool ended;  // ended before its start time could be read
+};
 
-enum SlotState : uint32_t { kEmpty = 0, kReserved = 1, kRunning = 2, kExited = 3, kReleased = 4 };
-constexpr int kStateBits = 3;
-constexpr int kMaxChildren = 128;
+ProcessRecord* RecordOf(HANDLE process) { return static_cast<ProcessRecord*>(process); }
 
-std::atomic<uint32_t> g_children[kMaxChildren];
-static_assert(std::atomic<uint32_t>::is_always_lock_free, "the reaper needs lock-free slots");
-
-constexpr uint32_t Pack(pid_t pid, SlotState state) {
-  return (static_cast<uint32_t>(pid) << kStateBits) | state;
-}
-constexpr pid_t PidOf(uint32_t slot) { return static_cast<pid_t>(slot >> kStateBits); }
-constexpr SlotState StateOf(uint32_t slot) { return static_cast<SlotState>(slot & ((1u << kStateBits) - 1)); }
-
-enum class ReapResult { kRunning, kGone };
-
-// The socket path of each child's pipe, by slot, written before the slot is
-// marked running. A server that is killed cannot remove its socket; once it
-// has ended, but before it is reaped, its pid still belongs to it, so no
-// live server can own that path and the stale socket is removed here. Only
-// unlink() reads it, so the SIGCHLD reaper may use it.
-constexpr size_t kSocketPathRoom = 108;  // sockaddr_un::sun_path
-char g_socket_paths[kMaxChildren][kSocketPathRoom];
-
-size_t SlotIndex(const std::atomic<uint32_t>* child) { return static_cast<size_t>(child - g_children); }
-
-// waitpid without blocking, after removing the stale socket of a child that
-// has ended. ECHILD means someone else reaped it already (or the kernel did,
-// with SIGCHLD ignored): gone all the same.
-ReapResult Reap(pid_t pid, size_t index) {
-  siginfo_t info;
-  for (;;) {
-    info.si_pid = 0;
-    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) break;
-    if (errno == EINTR) continue;
-    return ReapResult::kGone;
-  }
-  if (info.si_pid == 0) return ReapResult::kRunning;
-  if (g_socket_paths[index][0] != '\0') unlink(g_socket_paths[index]);
-  for (;;) {
-    int status = 0;
-    const pid_t result = waitpid(pid, &status, WNOHANG);
-    if (result == pid) return ReapResult::kGone;
-    if (result == 0) return ReapResult::kRunning;
-    if (errno == EINTR) continue;
-    return ReapResult::kGone;
-  }
-}
-
-// Reaps every released child that has ended. Async-signal-safe.
-void ReapReleased() {
-  for (std::atomic<uint32_t>& child : g_children) {
-    uint32_t slot = child.load();
-    if (StateOf(slot) == kReleased && Reap(PidOf(slot), SlotIndex(&child)) == ReapResult::kGone) {
-      child.compare_exchange_strong(slot, kEmpty);
-    }
-  }
-}
-
-struct sigaction g_previous_action;
-
-void OnChildSignal(int signal_number, siginfo_t* info, void* context) {
-  const int saved_errno = errno;
-  ReapReleased();
-  errno = saved_errno;
-  if (g_previous_action.sa_flags & SA_SIGINFO) {
-    g_previous_action.sa_sigaction(signal_number, info, context);
-  } else if (g_previous_action.sa_handler != SIG_DFL && g_previous_action.sa_handler != SIG_IGN) {
-    g_previous_action.sa_handler(signal_number);
-  }
-}
-
-void InstallReaper() {
-  struct sigaction previous;
-  sigaction(SIGCHLD, nullptr, &previous);
-  const bool kernel_reaps = !(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN;
-  if (kernel_reaps || (previous.sa_flags & SA_NOCLDWAIT)) return;
-  g_previous_action = previous;
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_sigaction = OnChildSignal;
-  action.sa_mask = previous.sa_mask;
-  action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NOCLDSTOP;
-  // A handler that wanted to hear of stopped children keeps hearing of them.
-  const bool previous_is_function = (previous.sa_flags & SA_SIGINFO) || previous.sa_handler != SIG_DFL;
-  if (previous_is_function && !(previous.sa_flags & SA_NOCLDSTOP)) action.sa_flags &= ~SA_NOCLDSTOP;
-  sigaction(SIGCHLD, &action, nullptr);
-}
-
-void EnsureReaperInstalled() {
-  static std::once_flag once;
-  std::call_once(once, InstallReaper);
-}
-
-std::atomic<uint32_t>* ReserveSlot() {
-  for (std::atomic<uint32_t>& child : g_children) {
-    uint32_t expected = kEmpty;
-    if (child.compare_exchange_strong(expected, Pack(0, kReserved))) return &child;
-  }
-  return nullptr;
-}
-
-// The slot of a child whose handle is still open.
-std::atomic<uint32_t>* FindOpenSlot(pid_t pid) {
-  if (pid <= 0) return nullptr;
-  for (std::atomic<uint32_t>& child : g_children) {
-    const uint32_t slot = child.load();
-    if (PidOf(slot) == pid && (StateOf(slot) == kRunning || StateOf(slot) == kExited)) return &child;
-  }
-  return nullptr;
-}
+// What the helper and the server tell the starting thread, one whole
+// message per write (pipe writes this small are atomic).
+struct Report {
+  int32_t kind;
+  int32_t value;
+};
+enum ReportKind : int32_t { kServerPid = 1, kSpawnFailed = 2 };
 
 // The caller's environment with QARN_NS replaced by our namespace.
 class ServerEnvironment {
@@ -169,6 +68,26 @@ class ServerEnvironment {
   std::string ns_entry_;
   std::vector<char*> entries_;
 };
+
+const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+void WriteReport(int fd, ReportKind kind, int32_t value) {
+  const Report report{kind, value};
+  ssize_t written;
+  do {
+    written = write(fd, &report, sizeof report);
+  } while (written < 0 && errno == EINTR);
+}
+
+// Reads one report; false at the end of the stream.
+bool ReadReport(int fd, Report* report) {
+  for (;;) {
+    const ssize_t got = read(fd, report, sizeof *report);
+    if (got == static_cast<ssize_t>(sizeof *report)) return true;
+    if (got < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
 
 class SpawnAttributes {
  public:
@@ -198,7 +117,95 @@ class SpawnAttributes {
   posix_spawnattr_t attributes_;
 };
 
-const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
+// Everything the helper needs, made before the fork: a fork child of a
+// threaded process may only make async-signal-safe calls (glibc's
+// posix_spawn takes no lock and allocates nothing without file actions).
+struct ServerSpawn {
+  const char* executable;
+  char* const* argv;
+  char* const* envp;
+  const posix_spawnattr_t* attributes;
+};
+
+// The helper: starts the server, reports its pid, and ends once the starting
+// thread has read the server's identity (closed `hold`), leaving the server
+// to init.
+[[noreturn]] void RunHelper(const ServerSpawn& spawn, int report, int hold) {
+  pid_t server = 0;
+  const int error = posix_spawn(&server, spawn.executable, nullptr, spawn.attributes, spawn.argv, spawn.envp);
+  WriteReport(report, error == 0 ? kServerPid : kSpawnFailed, error == 0 ? server : error);
+  close(report);
+  char byte;
+  while (read(hold, &byte, 1) < 0 && errno == EINTR) {
+  }
+  _exit(0);
+}
+
+void CloseBoth(const int fds[2]) {
+  close(fds[0]);
+  close(fds[1]);
+}
+
+// Starts `executable` detached. On success the server's pid and start time
+// are in `record`.
+uint32_t SpawnDetached(const ServerSpawn& spawn, ProcessRecord* record) {
+  int report[2];
+  int hold[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return ErrorFromErrno(errno);
+  if (pipe2(hold, O_CLOEXEC) != 0) {
+    const uint32_t error = ErrorFromErrno(errno);
+    CloseBoth(report);
+    return error;
+  }
+  // No handler of the application may run in the copies of this process.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const pid_t helper = _Fork();
+  if (helper == 0) {
+    close(report[0]);
+    close(hold[1]);
+    RunHelper(spawn, report[1], hold[0]);
+  }
+  const int fork_error = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  close(report[1]);
+  close(hold[0]);
+  if (helper < 0) {
+    close(report[0]);
+    close(hold[1]);
+    return ErrorFromErrno(fork_error);
+  }
+
+  uint32_t error = kErrorGenFailure;
+  Report message{};
+  if (ReadReport(report[0], &message)) {
+    if (message.kind == kServerPid) {
+      record->pid = message.value;
+      record->ended = !posix::ProcessStartTime(record->pid, &record->start);
+      error = kErrorSuccess;
+    } else {
+      error = ErrorFromErrno(message.value);
+    }
+  }
+  close(hold[1]);
+  while (waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  return error;
+}
+
+// A server that has ended no longer owns "pipe.<pid>"; once that pid runs no
+// process at all, no other server can own it either, so a socket the server
+// could not remove (it was killed) is removed here.
+void RemoveLeftSocket(pid_t pid) {
+  uint64_t start = 0;
+  if (posix::ProcessStartTime(pid, &start)) return;
+  char path[108];  // sockaddr_un::sun_path
+  const int length = PipeName(static_cast<uint32_t>(pid), path, sizeof path);
+  if (length > 0 && static_cast<size_t>(length) < sizeof path) unlink(path);
+}
 
 }  // namespace
 
@@ -208,66 +215,47 @@ uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid
   // cannot report a failed exec; ask first so the answer is the same everywhere.
   if (access(launch.executable, X_OK) != 0) return ErrorFromErrno(errno);
   RemoveStaleObjectsOnce();
-  ReapReleased();
-  std::atomic<uint32_t>* slot = ReserveSlot();
-  if (slot == nullptr) return kErrorNotEnoughMemory;
-
-  std::string option = std::to_string(launch.option);
-  const char* argv[] = {launch.executable,
-                        "-l",
-                        option.c_str(),
-                        OrEmpty(launch.server_dir),
-                        OrEmpty(launch.suffix),
-                        OrEmpty(launch.app_dir),
-                        OrEmpty(launch.event_name),
-                        nullptr};
-  ServerEnvironment environment;
-  SpawnAttributes attributes;
-  pid_t child = 0;
-  const int error = posix_spawn(&child, launch.executable, nullptr, attributes.get(),
-                                const_cast<char* const*>(argv), environment.data());
-  if (error != 0) {
-    slot->store(kEmpty);
-    return ErrorFromErrno(error);
+  auto* record = new (std::nothrow) ProcessRecord{};
+  if (record == nullptr) return kErrorNotEnoughMemory;
+  uint32_t error = kErrorNotEnoughMemory;
+  try {
+    const std::string option = std::to_string(launch.option);
+    const char* argv[] = {launch.executable,
+                          "-l",
+                          option.c_str(),
+                          OrEmpty(launch.server_dir),
+                          OrEmpty(launch.suffix),
+                          OrEmpty(launch.app_dir),
+                          OrEmpty(launch.event_name),
+                          nullptr};
+    ServerEnvironment environment;
+    SpawnAttributes attributes;
+    const ServerSpawn spawn{launch.executable, const_cast<char* const*>(argv), environment.data(),
+                            attributes.get()};
+    error = SpawnDetached(spawn, record);
+  } catch (const std::bad_alloc&) {
   }
-  char* socket_path = g_socket_paths[SlotIndex(slot)];
-  if (PipeName(static_cast<uint32_t>(child), socket_path, kSocketPathRoom) >=
-      static_cast<int>(kSocketPathRoom)) {
-    socket_path[0] = '\0';
+  if (error != kErrorSuccess) {
+    delete record;
+    return error;
   }
-  slot->store(Pack(child, kRunning));
-  *process = HandleFromPid(child);
-  *pid = static_cast<uint32_t>(child);
+  *process = record;
+  *pid = static_cast<uint32_t>(record->pid);
   return kErrorSuccess;
 }
 
 bool ProcessHasExited(HANDLE process) {
-  const pid_t pid = PidFromHandle(process);
-  std::atomic<uint32_t>* child = FindOpenSlot(pid);
-  if (child == nullptr) {
-    // Not one of ours: all we can tell is whether the pid still exists.
-    return pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH);
-  }
-  uint32_t slot = child->load();
-  if (StateOf(slot) == kExited) return true;
-  if (Reap(pid, SlotIndex(child)) == ReapResult::kRunning) return false;
-  child->compare_exchange_strong(slot, Pack(pid, kExited));
-  return true;
+  const ProcessRecord* record = RecordOf(process);
+  if (record == nullptr || record == INVALID_HANDLE_VALUE || record->ended) return true;
+  uint64_t start = 0;
+  return !(posix::ProcessStartTime(record->pid, &start) && start == record->start);
 }
 
 void ProcessClose(HANDLE process) {
-  std::atomic<uint32_t>* child = FindOpenSlot(PidFromHandle(process));
-  if (child == nullptr) return;
-  const uint32_t slot = child->load();
-  const pid_t pid = PidOf(slot);
-  if (StateOf(slot) == kExited || Reap(pid, SlotIndex(child)) == ReapResult::kGone) {
-    child->store(kEmpty);
-    return;
-  }
-  child->store(Pack(pid, kReleased));
-  EnsureReaperInstalled();
-  // It may have ended before the reaper was there to hear of it.
-  ReapReleased();
+  ProcessRecord* record = RecordOf(process);
+  if (record == nullptr || record == INVALID_HANDLE_VALUE) return;
+  if (ProcessHasExited(process)) RemoveLeftSocket(record->pid);
+  delete record;
 }
 
 }  // namespace qarn::os

@@ -11,7 +11,15 @@ namespace qarn::os {
 uint32_t EventCreate(const char* name, HANDLE* event) {
   if (event == nullptr) return kErrorInvalidParameter;
   *event = CreateEventA(nullptr, FALSE, FALSE, name);
-  return *event != nullptr ? kErrorSuccess : LastErrorCode();
+  if (*event == nullptr) return LastErrorCode();
+  // An event of that name exists already: another start (of ours or of
+  // another application) owns it; ours must have one of its own.
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(*event);
+    *event = nullptr;
+    return kErrorAlreadyExists;
+  }
+  return kErrorSuccess;
 }
 
 WaitResult EventWait(HANDLE event, uint32_t timeout_ms, HANDLE process) {
