@@ -36,9 +36,6 @@ using transport::RecordRule;
 constexpr uint32_t kCodeGetErrMes1 = 8;
 constexpr uint32_t kUsbPrinterPatternCode = 0;      // the record has no API code
 constexpr unsigned long kErrorInvalidFunction = 1;  // the code selects no record
-// A view starts on a page boundary and at least its first page is mapped, so
-// a string is searched for its terminator within this many bytes only.
-constexpr uint32_t kStringScanLimit = 4096;
 
 unsigned char PatternByte(uint32_t code, uint32_t place, uint32_t index) {
   return static_cast<unsigned char>(0x80u | ((code + place + index) & 0x7Fu));
@@ -86,9 +83,9 @@ bool BufferSpan(const FieldRule& field, const uint8_t* base, const Views& views,
     return false;
   }
   const bool text = field.size == transport::SizeRule::kString;
+  // A string is searched for its terminator within its view, however long.
   const size_t room = views.SizeOf(buffer);
-  const uint32_t scan = static_cast<uint32_t>(room < kStringScanLimit ? room : kStringScanLimit);
-  const uint32_t size = transport::FieldSize(field, base, text ? scan : UINT32_MAX);
+  const uint32_t size = transport::FieldSize(field, base, text ? static_cast<uint32_t>(room) : UINT32_MAX);
   if (size > room) return false;
   *span = Span{buffer, size, field.offset + 1u, text && size != 0 && buffer[size - 1] == 0};
   return true;

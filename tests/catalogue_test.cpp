@@ -461,6 +461,7 @@ TEST_F(Catalogue, OptionalEmptyAndExtremeFieldsTravelEndToEnd) {
       {"an empty optional string becomes NULL", 233, {{}, {{11, 0}}}},
       {"an absent optional string", 233, {{11}, {}}},
       {"a NULL string gives an empty block", 2000, {{10}, {}}},
+      {"a string longer than a page is written whole", 2000, {{}, {{10, 5000}}}},
       {"a NULL fixed buffer gives an empty block", 401, {{24}, {}}},
       {"a NULL first buffer of length 0", 314, {{8}, {{8, 0}}}},
       {"an 8-bit length of 255", 325, {{}, {{6, 255}}}},
