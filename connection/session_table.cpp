@@ -4,36 +4,50 @@
 // readers share.
 #include <stdint.h>
 
-#include <mutex>
 #include <set>
-#include <shared_mutex>
 
 #include "connection/session.h"
+#include "platform/platform.h"
 
 namespace qarn {
 namespace {
 
 // Destroyed at library unload; sessions still open are not ended.
 std::set<uintptr_t> g_sessions;
-std::shared_mutex g_sessions_lock;
+
+class ReadGuard {
+ public:
+  ReadGuard() { os::TablesLockShared(); }
+  ~ReadGuard() { os::TablesUnlockShared(); }
+  ReadGuard(const ReadGuard&) = delete;
+  ReadGuard& operator=(const ReadGuard&) = delete;
+};
+
+class WriteGuard {
+ public:
+  WriteGuard() { os::TablesLockExclusive(); }
+  ~WriteGuard() { os::TablesUnlockExclusive(); }
+  WriteGuard(const WriteGuard&) = delete;
+  WriteGuard& operator=(const WriteGuard&) = delete;
+};
 
 }  // namespace
 
 bool IsSession(void* h) {
   if (h == nullptr) return false;
-  std::shared_lock<std::shared_mutex> lock(g_sessions_lock);
+  const ReadGuard guard;
   return g_sessions.count(reinterpret_cast<uintptr_t>(h)) != 0;
 }
 
 void AddSession(void* h) {
   if (h == nullptr) return;
-  std::unique_lock<std::shared_mutex> lock(g_sessions_lock);
+  const WriteGuard guard;
   g_sessions.insert(reinterpret_cast<uintptr_t>(h));
 }
 
 bool RemoveSession(void* h) {
   if (h == nullptr) return false;
-  std::unique_lock<std::shared_mutex> lock(g_sessions_lock);
+  const WriteGuard guard;
   return g_sessions.erase(reinterpret_cast<uintptr_t>(h)) != 0;
 }
 

@@ -40,6 +40,16 @@ uint32_t TickCount();
 // A monotonic high-resolution counter (QueryPerformanceCounter).
 int64_t PerformanceCounter();
 
+// ---- The lock of the process-wide tables ---------------------------------
+
+// One reader-writer lock for the library's process-wide tables (the session
+// table): readers share it, a writer holds it alone. Statically initialised,
+// so it may be taken from static initialisation on; not recursive.
+void TablesLockShared();
+void TablesUnlockShared();
+void TablesLockExclusive();
+void TablesUnlockExclusive();
+
 // ---- Paths ----------------------------------------------------------------
 
 // The separator of the platform's paths: '\\' on Windows, '/' on POSIX.
