@@ -33,6 +33,7 @@
 
 #include "bench/paired_timer.h"
 #include "connection/session.h"
+#include "platform/posix/handles.h"
 #include "qarnplus/server.h"
 
 extern char** environ;
@@ -148,10 +149,13 @@ class RawLauncher {
   unsigned cycle_ = 0;
 };
 
-// The server behind a session handle; only to wait for its exit.
+// The server behind a session handle, the peer of its pipe; only to wait
+// for its exit.
 pid_t ServerOf(void* session) {
-  return static_cast<pid_t>(
-      reinterpret_cast<intptr_t>(static_cast<c_QARNPlus_Session*>(session)->m_hProcess));
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  const int fd = qarn::os::posix::FdFromHandle(static_cast<c_QARNPlus_Session*>(session)->m_hPipe);
+  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : -1;
 }
 
 void SessionStartEnd(benchmark::State& state) {

@@ -17,6 +17,8 @@
 #   scripts/asan-tests.sh [extra ctest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=native-address-space.sh
+source scripts/native-address-space.sh
 build=build/linux-i386-asan
 start=$(date +%s)
 

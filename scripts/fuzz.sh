@@ -11,6 +11,8 @@
 #   FUZZ_ROUND_SECONDS=20             longest run of one fuzzer process
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=native-address-space.sh
+source scripts/native-address-space.sh
 root=$(pwd)
 seconds=${FUZZ_SECONDS:-60}
 round=${FUZZ_ROUND_SECONDS:-20}

@@ -10,13 +10,17 @@ using namespace qarn::os;
 
 constexpr uint32_t kBlockSize = 10000;  // not a whole number of pages
 
-// The start event: a time-out, one signal for one wait (auto-reset), a wait
+// The start event: a name that is taken is refused (another start owns it),
+// a time-out, one signal for one wait (auto-reset), a wait
 // without limit ended by a peer that exits unsignalled (StartPeer's waits end
 // by the signal), and the name gone with the last handle.
 void StartEvent() {
   const std::string name = UniqueName("event");
   HANDLE event = nullptr;
   if (!CHECK_EQ(EventCreate(name.c_str(), &event), 0)) return;
+  HANDLE again = nullptr;
+  CHECK_EQ(EventCreate(name.c_str(), &again), kErrorAlreadyExists);
+  CHECK(again == nullptr);
   CHECK(EventWait(event, 50, nullptr) == WaitResult::kTimedOut);
   CHECK_EQ(EventSignal(name.c_str()), 0);
   CHECK(EventWait(event, 0, nullptr) == WaitResult::kSignalled);
