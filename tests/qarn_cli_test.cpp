@@ -210,6 +210,45 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
   }
 }
 
+// A reply the server cut to fit its message is refused, also when the cut
+// leaves only the start of a last line (nothing, a tab) before the closing
+// tag. "status" echoes the server folder, each '&' in its name taking five
+// characters, and the option; an option one digit longer each time moves the
+// cut over the first bytes of the reply's last line.
+TEST_F(QarnCli, ReplyCutAtTheStartOfItsLastLineIsRefused) {
+  const auto status = [this](size_t ampersands, const std::string& option) {
+    const std::string folder = scratch_.path() + "/" + std::string(ampersands, '&');
+    if (!std::filesystem::exists(folder + "/qarn_svr")) {
+      std::filesystem::create_directories(folder);
+      std::filesystem::create_symlink(QARN_SERVER_DIR "/qarn_svr", folder + "/qarn_svr");
+    }
+    return Qarn("--server-dir '" + folder + "' --option " + option + " invoke status");
+  };
+  const std::string close = "\n</QARN_RET>\n";
+  const QarnRun whole = status(1, "1");
+  ASSERT_EQ(whole.exit_code, 0) << whole.err;
+  const size_t length = whole.out.size() - close.size();
+  const size_t last_line = whole.out.rfind('\n', length - 1);      // where the last value starts
+  const size_t room = status(200, "1").out.size() - close.size();  // what a cut reply keeps
+  ASSERT_GT(room, length);
+  const size_t ampersands = 1 + (room - 11 - last_line + 4) / 5;
+  bool empty_line = false;
+  bool tab_line = false;
+  std::string option;
+  for (const char digit : std::string("12345678901")) {
+    option = option.size() == 10 ? "-" + option : option + digit;
+    const QarnRun run = status(ampersands, option);
+    const bool ends_whole =
+        run.out.size() > close.size() + 2 &&
+        run.out.compare(run.out.size() - close.size() - 2, std::string::npos, "/>" + close) == 0;
+    EXPECT_EQ(run.exit_code, ends_whole ? 0 : 1) << run.out << run.err;
+    if (!ends_whole) EXPECT_NE(run.err.find("cut its reply"), std::string::npos) << run.err;
+    empty_line |= run.out.find("\n" + close) != std::string::npos;
+    tab_line |= run.out.find("\n\t" + close) != std::string::npos;
+  }
+  EXPECT_TRUE(empty_line && tab_line) << "the cut missed the start of the last line";
+}
+
 // Ctrl-C in a loop of bench ends qarn at the loop's next round, the orderly
 // way, by SIGINT itself (130 in a shell). The trace shows how far the loop
 // got: far short of its rounds. The loop of session starts is left out: under
