@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include "qarnplus.h"
+#include "tests/exact_replies.h"
 #include "tests/hardening_support.h"
 
 namespace {
@@ -23,6 +25,7 @@ using qarn::test::CommandOutput;
 
 const std::string kCrashApp = QARN_TEST_BIN_DIR "/crash_app";
 const std::string kQarn = QARN_TOOLS_DIR "/qarn";
+const std::string kHeldApp = QARN_TEST_BIN_DIR "/held_callback_app";
 
 // Runs: neither gone nor a zombie that nobody reaps.
 bool Runs(int pid) {
@@ -177,6 +180,145 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
 
   for (const std::string& name : stale) EXPECT_FALSE(Exists("/dev/shm/" + name));
   for (const std::string& name : keep) EXPECT_TRUE(Exists("/dev/shm/" + name));
+}
+
+// An application (held_callback_app) that holds a document call's blocks
+// while it waits inside a callback, until its go file appears.
+struct WaitingApp {
+  FILE* output = nullptr;
+  std::string go;
+  int pid = 0;
+  std::string ns;                 // its object namespace
+  std::vector<std::string> held;  // its objects in /dev/shm
+  int server = 0;
+};
+
+// Lets every application still waiting go on and reaps it, whatever failed.
+struct WaitingApps {
+  WaitingApp apps[2];
+  ~WaitingApps() {
+    for (WaitingApp& app : apps) {
+      if (app.output == nullptr) continue;
+      close(open(app.go.c_str(), O_CREAT | O_WRONLY, 0600));
+      pclose(app.output);
+    }
+  }
+};
+
+// The processes started with QARN_NS=<ns>: the servers of the application
+// whose objects carry that namespace.
+std::vector<int> ProcessesWithNamespace(const std::string& ns) {
+  std::vector<int> found;
+  std::error_code ignored;
+  for (const auto& process : std::filesystem::directory_iterator("/proc", ignored)) {
+    const std::string name = process.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream environment(process.path() / "environ");
+    for (std::string variable; std::getline(environment, variable, '\0');) {
+      if (variable == "QARN_NS=" + ns) found.push_back(std::stoi(name));
+    }
+  }
+  return found;
+}
+
+// What held_callback_app prints once it may go on, from its pid.
+std::string FinishedAppOutput(int pid) {
+  using qarn::test::Element;
+  using qarn::test::SuccessReply;
+  const std::string password = "pw-" + std::to_string(pid);
+  const std::string topic = "held-" + std::to_string(pid);
+  return "call " + SuccessReply(Element("stringVal", "blocks", "3")) + "\ncallback " +
+         SuccessReply(Element("intVal", "result", "1") +
+                      Element("intVal", "length", std::to_string(password.size())) +
+                      Element("stringVal", "password", password)) +
+         "\nmessage " + qarn::test::Hex(qarn::test::MessageAfterCall(static_cast<uint16_t>(pid), 32)) +
+         "\ntext " + qarn::test::Hex(qarn::test::TextAfterCall(topic.size())) + "\nrecord unchanged\n";
+}
+
+// A session of this process with a document call of its own; its first
+// block (or server start) sweeps the stale objects of this user.
+void* SessionWithADocumentCall(uint16_t lead) {
+  void* session = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+  if (session == nullptr) return nullptr;
+  f_QARNDRV_Init(session);
+  char message[24] = "";
+  char topic[] = "sweeper";
+  SAPGetErrMes1 record{lead, message, sizeof message, topic};
+  const char* reply = nullptr;
+  {
+    c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), qarn::test::kErrorMessageCode);
+    const std::string call =
+        "call " + std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(&record))) + " 8";
+    f_QARNDRV_Invoke(session, call.c_str(), &reply, nullptr);
+  }
+  EXPECT_EQ(std::string(message), "QARN error " + std::to_string(lead));
+  return session;
+}
+
+// Two live applications sit in callbacks holding blocks while a third process
+// starts sessions and runs qarn clean, dry and for real: nothing of theirs is
+// listed or removed, and both then finish with exact replies and data.
+TEST(LeftoversTest, ApplicationsWaitingInCallbacksKeepTheirObjectsThroughOthersSweeps) {
+  hardening::PrivateRuntime runtime;
+  WaitingApps waiting;
+  // One after the other: the second one's start (and sweep) comes while the
+  // first waits in its callback.
+  for (int i = 0; i < 2; ++i) {
+    WaitingApp& app = waiting.apps[i];
+    app.go = (runtime.root() / ("go" + std::to_string(i))).string();
+    app.output = popen(("exec " + kHeldApp + " " QARN_SERVER_DIR " " + app.go + " 2>/dev/null").c_str(), "r");
+    ASSERT_NE(app.output, nullptr);
+    char line[32];
+    ASSERT_NE(fgets(line, sizeof line, app.output), nullptr) << "it never got into its callback";
+    ASSERT_EQ(sscanf(line, "waiting %d", &app.pid), 1) << line;
+    app.held = Objects(std::to_string(app.pid) + "-");
+    ASSERT_EQ(app.held.size(), 3u) << "the record, message and topic blocks";
+    const std::string named = app.held[0].substr(5);
+    app.ns = named.substr(0, named.find('.'));
+    for (const std::string& name : app.held) EXPECT_EQ(name.rfind("qarn." + app.ns + ".", 0), 0u) << name;
+    const std::vector<int> servers = ProcessesWithNamespace(app.ns);
+    ASSERT_EQ(servers.size(), 1u) << "its server";
+    app.server = servers[0];
+  }
+  const auto expect_all_kept = [&](const std::string& after, const std::string& output) {
+    for (const WaitingApp& app : waiting.apps) {
+      EXPECT_EQ(output.find("qarn." + app.ns + "."), output.npos) << after << " named a live object:\n"
+                                                                  << output;
+      EXPECT_EQ(Objects(app.ns + "."), app.held) << after << " removed a live object";
+    }
+  };
+
+  expect_all_kept("the second application's start", "");
+  expect_all_kept("qarn clean --dry-run", CommandOutput(kQarn + " clean --dry-run"));
+  std::vector<void*> sessions;
+  for (uint16_t lead = 1; lead <= 3; ++lead) {
+    sessions.push_back(SessionWithADocumentCall(lead));
+    EXPECT_NE(sessions.back(), nullptr) << "session " << lead;
+    expect_all_kept("a session of another process", "");
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(CommandOutput(kQarn + " version"), "10000\n");
+    expect_all_kept("qarn version", "");
+  }
+  expect_all_kept("qarn clean", CommandOutput(kQarn + " clean"));
+  for (void* session : sessions) {
+    f_QARNDRV_Clean(session);
+    f_QARNSVR_FreeLibrary(session);
+  }
+
+  for (WaitingApp& app : waiting.apps) {
+    close(open(app.go.c_str(), O_CREAT | O_WRONLY, 0600));
+    std::string rest;
+    char chunk[512];
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, app.output)) > 0;) rest.append(chunk, got);
+    const int status = pclose(app.output);
+    app.output = nullptr;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(rest, FinishedAppOutput(app.pid));
+    EXPECT_EQ(Objects(std::to_string(app.pid) + "-"), std::vector<std::string>{}) << "left behind";
+    EXPECT_TRUE(WaitUntil([&] { return !Runs(app.server); }, 2000)) << "its server still runs";
+  }
+  EXPECT_TRUE(WaitUntil([&] { return runtime.Sockets().empty(); }, 2000)) << "a server's socket is left";
 }
 
 }  // namespace
