@@ -16,6 +16,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdint.h>
@@ -127,16 +128,22 @@ struct ServerSpawn {
   const posix_spawnattr_t* attributes;
 };
 
+// How long a helper holds its server for a starting thread that never says
+// it has read the server's identity (it was killed).
+constexpr int kHoldLimitMs = 10000;
+
 // The helper: starts the server, reports its pid, and ends once the starting
-// thread has read the server's identity (closed `hold`), leaving the server
-// to init.
+// thread has read the server's identity, leaving the server to init. The
+// starting thread says so with a byte: the end of the stream would not do,
+// since helpers that other threads fork at the same time inherit copies of
+// this pipe's write end.
 [[noreturn]] void RunHelper(const ServerSpawn& spawn, int report, int hold) {
   pid_t server = 0;
   const int error = posix_spawn(&server, spawn.executable, nullptr, spawn.attributes, spawn.argv, spawn.envp);
   WriteReport(report, error == 0 ? kServerPid : kSpawnFailed, error == 0 ? server : error);
   close(report);
-  char byte;
-  while (read(hold, &byte, 1) < 0 && errno == EINTR) {
+  pollfd go{hold, POLLIN, 0};
+  while (poll(&go, 1, kHoldLimitMs) < 0 && errno == EINTR) {
   }
   _exit(0);
 }
@@ -188,6 +195,9 @@ uint32_t SpawnDetached(const ServerSpawn& spawn, ProcessRecord* record) {
     } else {
       error = ErrorFromErrno(message.value);
     }
+  }
+  const char go = 1;
+  while (write(hold[1], &go, 1) < 0 && errno == EINTR) {
   }
   close(hold[1]);
   while (waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
