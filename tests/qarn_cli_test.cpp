@@ -189,6 +189,7 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
       {"call 8 len@2=x", 2, "\"len@2=x\""},
       {"call 8 len@2=-1", 2, "byte count must be a number from 0 to 1048576, not \"-1\""},
       {"call 8 len@10=4", 2, "len@10"},
+      {"call 388 len@6=4 @6=abcde", 2, "\"@6=abcde\": the text does not fit the 4-byte buffer"},
       {"call 8 hex@1=0000", 2, "\"hex@1=0000\": byte 2 is a pointer or length field"},
       {"call 1 hex@4=0a0b0c0d", 2, "runs past the end"},
       {"call 1 hex@0=abc", 2, "\"hex@0=abc\": HEX must be pairs of hex digits"},

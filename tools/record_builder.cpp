@@ -131,9 +131,10 @@ bool ParseSetting(const std::string& word, uint32_t record_size, SettingKind* ki
 }  // namespace
 
 uint8_t* RecordBuilder::Allocate(const std::string& label, uint32_t size) {
-  // One spare byte: a zero-length buffer still has an address of its own.
-  buffers_.push_back(BuiltBuffer{label, std::make_unique<uint8_t[]>(size + 1), size});
-  memset(buffers_.back().bytes.get(), 0, size + 1);
+  // Zeroed, and exactly as long as the buffer, so that the sanitizer build
+  // reports any byte written past it; a zero-length buffer still gets an
+  // address of its own.
+  buffers_.push_back(BuiltBuffer{label, std::make_unique<uint8_t[]>(size), size});
   return buffers_.back().bytes.get();
 }
 
