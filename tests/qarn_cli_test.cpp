@@ -236,6 +236,8 @@ TEST_F(QarnCli, ReplyCutAtTheStartOfItsLastLineIsRefused) {
   const size_t last_line = whole.out.rfind('\n', length - 1);      // where the last value starts
   const size_t room = status(200, "1").out.size() - close.size();  // what a cut reply keeps
   ASSERT_GT(room, length);
+  // Then, with a one-digit option, the last value starts 7 to 11 characters
+  // before the cut, and eleven option widths move the cut over its start.
   const size_t ampersands = 1 + (room - 11 - last_line + 4) / 5;
   bool empty_line = false;
   bool tab_line = false;
