@@ -77,6 +77,11 @@ c_QARNPlus_Session::~c_QARNPlus_Session() {
     m_hPipe = INVALID_HANDLE_VALUE;
   }
   if (m_hProcess != INVALID_HANDLE_VALUE) {
+    // A server that dropped the connection is ending (or was killed); a
+    // moment for it to be gone lets the socket a killed one leaves go with
+    // its handle. A server that still talks is never waited for.
+    if (m_dwLastError == qarn::os::kErrorBrokenPipe)
+      qarn::os::ProcessAwaitExit(m_hProcess, kEndedServerWaitMs);
     qarn::os::ProcessClose(m_hProcess);
     m_hProcess = INVALID_HANDLE_VALUE;
   }

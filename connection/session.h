@@ -14,6 +14,9 @@
 
 // How long the pipe may take to appear after the server signalled its start.
 constexpr uint32_t kConnectWindowMs = 60000;
+// How long an ending session gives a server that dropped the connection to be
+// gone.
+constexpr uint32_t kEndedServerWaitMs = 500;
 
 class c_QARNPlus_Session {
  public:

@@ -124,6 +124,8 @@ struct ServerLaunch {
 uint32_t ProcessStart(const ServerLaunch& launch, HANDLE* process, uint32_t* pid);
 // True once the process has ended.
 bool ProcessHasExited(HANDLE process);
+// Waits up to `timeout_ms` for the process to end; true once it has.
+bool ProcessAwaitExit(HANDLE process, uint32_t timeout_ms);
 // Releases the handle without waiting for the process. On POSIX the server
 // is not the application's child but an orphan that init reaps, so it never
 // stays a zombie and no SIGCHLD handler is needed.

@@ -22,6 +22,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <new>
@@ -259,6 +260,15 @@ bool ProcessHasExited(HANDLE process) {
   if (record == nullptr || record == INVALID_HANDLE_VALUE || record->ended) return true;
   uint64_t start = 0;
   return !(posix::ProcessStartTime(record->pid, &start) && start == record->start);
+}
+
+bool ProcessAwaitExit(HANDLE process, uint32_t timeout_ms) {
+  const timespec pause{0, 1000000};
+  for (uint32_t waited = 0; !ProcessHasExited(process); ++waited) {
+    if (waited >= timeout_ms) return false;
+    nanosleep(&pause, nullptr);
+  }
+  return true;
 }
 
 void ProcessClose(HANDLE process) {

@@ -38,6 +38,11 @@ bool ProcessHasExited(HANDLE process) {
   return WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
 }
 
+bool ProcessAwaitExit(HANDLE process, uint32_t timeout_ms) {
+  if (IsNoHandle(process)) return true;
+  return WaitForSingleObject(process, timeout_ms) != WAIT_TIMEOUT;
+}
+
 void ProcessClose(HANDLE process) {
   if (!IsNoHandle(process)) CloseHandle(process);
 }

@@ -6,7 +6,8 @@
 // QARN_PEER_START: normal, nosignal (exit after 300 ms), exit-after-signal,
 // await-foreign (signal once <folder>/intruded has content). QARN_PEER_SCRIPT:
 // one action per request, the last repeats: reply, cb<N> (N callbacks first),
-// unknowncb, short, shortcb, long, zero (see Act), exit, die (SIGKILL), close.
+// unknowncb, short, shortcb, long, zero (see Act), exit, die (SIGKILL), close,
+// closedie (close the pipe, then be killed 300 ms later).
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -109,6 +110,11 @@ bool SendProbe(HANDLE pipe, const char* method, uint32_t size) {
 uint32_t Act(HANDLE pipe, const std::string& action, const char* request, int seq) {
   if (action == "exit") return 0;
   if (action == "die") raise(SIGKILL);
+  if (action == "closedie") {
+    os::PipeClose(pipe);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    raise(SIGKILL);
+  }
   if (action.compare(0, 2, "cb") == 0 && action.size() > 2) {
     for (int k = 1; k <= atoi(action.c_str() + 2); ++k) {
       const std::string method = "Probe" + std::to_string(k);
