@@ -120,6 +120,10 @@ def rows_of(b):
     if "merge_GBps" in b and "memcpy_GBps" in b:
         yield (f"{name} throughput", f"{b['merge_GBps']:.2f} GB/s", f"{b['memcpy_GBps']:.2f} GB/s",
                b["ratio"], own_goal)
+    if "lookup_share" in b:
+        yield (f"{name}: guarded lookup against a whole GetVersion round trip",
+               duration(b["library_ns"]), duration(b["round_trip_ns"]), b["lookup_share"],
+               ("<=", b["share_goal"]))
     if "load_cpu_ns" in b:
         yield ("client CPU / wall while LoadLibrary starts the server",
                f"{duration(b['load_cpu_ns'])} of {duration(b['load_wall_ns'])}",
