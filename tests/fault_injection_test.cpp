@@ -91,6 +91,11 @@ class FaultInjection : public ::testing::Test {
 // also without a time-out); one that ends after signalling, before it offers
 // the pipe, stops the connect's retries at once with "file not found".
 TEST_F(FaultInjection, ServerEndsDuringTheStart) {
+  // A pipe offered after the signal is waited for: the connect retries.
+  void* late = Load("listen-late");
+  EXPECT_NE(nullptr, late) << "the connect gave up on a pipe that came 300 ms after the signal";
+  f_QARNSVR_FreeLibrary(late);
+
   EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, folder_.path().c_str(), "5"));
   EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, nullptr, nullptr));
   const std::string config = folder_.path() + "/qarn_svr.conf";

@@ -352,8 +352,10 @@ TEST(Platform, ServerProcessStartsCleanAndIsNoChildOfOurs) {
   ASSERT_GT(os::PipeName(pid, socket_path, sizeof socket_path), 0);
   fs::create_directories(fs::path(socket_path).parent_path());
   std::ofstream(socket_path) << "left by a killed server";
+  EXPECT_FALSE(os::ProcessAwaitExit(process, 20));
   kill(static_cast<pid_t>(pid), SIGKILL);
-  EXPECT_TRUE(hardening::WaitUntil([&] { return os::ProcessHasExited(process); }));
+  EXPECT_TRUE(os::ProcessAwaitExit(process, 20000));
+  EXPECT_TRUE(os::ProcessHasExited(process));
   os::ProcessClose(process);
   EXPECT_FALSE(fs::exists(socket_path)) << "the killed server's socket outlived its handle";
 

@@ -4,7 +4,8 @@
 // server folder. Every wait is bounded.
 //
 // QARN_PEER_START: normal, nosignal (exit after 300 ms), exit-after-signal,
-// await-foreign (signal once <folder>/intruded has content). QARN_PEER_SCRIPT:
+// await-foreign (signal once <folder>/intruded has content), listen-late
+// (signal first, offer the pipe 300 ms later). QARN_PEER_SCRIPT:
 // one action per request, the last repeats: reply, cb<N> (N callbacks first),
 // unknowncb, short, shortcb, long, zero (see Act), exit, die (SIGKILL), close,
 // closedie (close the pipe, then be killed 300 ms later).
@@ -163,7 +164,7 @@ void Serve(HANDLE pipe) {
   os::PipeClose(pipe);
 }
 
-int ListenAndServe(const char* event_name, bool await_foreign) {
+int ListenAndServe(const char* event_name, bool await_foreign, bool signalled) {
   HANDLE listener = nullptr;
   if (os::PipeListen(os::CurrentProcessId(), &listener) != os::kErrorSuccess) return 1;
   if (await_foreign) {
@@ -177,7 +178,7 @@ int ListenAndServe(const char* event_name, bool await_foreign) {
     }
   }
   HANDLE pipe = nullptr;
-  if (os::EventSignal(event_name) == os::kErrorSuccess &&
+  if ((signalled || os::EventSignal(event_name) == os::kErrorSuccess) &&
       os::PipeAccept(listener, &pipe) == os::kErrorSuccess) {
     Serve(pipe);
   }
@@ -201,5 +202,10 @@ int main(int argc, char** argv) {
     os::EventSignal(event_name);
     return 0;
   }
-  return ListenAndServe(event_name, start == "await-foreign");
+  if (start == "listen-late") {
+    os::EventSignal(event_name);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return ListenAndServe(event_name, false, true);
+  }
+  return ListenAndServe(event_name, start == "await-foreign", false);
 }
