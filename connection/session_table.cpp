@@ -15,21 +15,16 @@ namespace {
 // Destroyed at library unload; sessions still open are not ended.
 std::set<uintptr_t> g_sessions;
 
-class ReadGuard {
+template <void (*Lock)(), void (*Unlock)()>
+class Guard {
  public:
-  ReadGuard() { os::TablesLockShared(); }
-  ~ReadGuard() { os::TablesUnlockShared(); }
-  ReadGuard(const ReadGuard&) = delete;
-  ReadGuard& operator=(const ReadGuard&) = delete;
+  Guard() { Lock(); }
+  ~Guard() { Unlock(); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
 };
-
-class WriteGuard {
- public:
-  WriteGuard() { os::TablesLockExclusive(); }
-  ~WriteGuard() { os::TablesUnlockExclusive(); }
-  WriteGuard(const WriteGuard&) = delete;
-  WriteGuard& operator=(const WriteGuard&) = delete;
-};
+using ReadGuard = Guard<os::TablesLockShared, os::TablesUnlockShared>;
+using WriteGuard = Guard<os::TablesLockExclusive, os::TablesUnlockExclusive>;
 
 }  // namespace
 

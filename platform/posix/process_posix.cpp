@@ -207,8 +207,8 @@ uint32_t SpawnDetached(const ServerSpawn& spawn, ProcessRecord* record) {
   return error;
 }
 
-// A server that has ended no longer owns "pipe.<pid>"; once that pid runs no
-// process at all, no other server can own it either, so a socket the server
+// Once the server's pid runs no process at all (it has ended, and nobody got
+// its pid since), no server can own "pipe.<pid>", so a socket the server
 // could not remove (it was killed) is removed here.
 void RemoveLeftSocket(pid_t pid) {
   uint64_t start = 0;
@@ -274,7 +274,7 @@ bool ProcessAwaitExit(HANDLE process, uint32_t timeout_ms) {
 void ProcessClose(HANDLE process) {
   ProcessRecord* record = RecordOf(process);
   if (record == nullptr || record == INVALID_HANDLE_VALUE) return;
-  if (ProcessHasExited(process)) RemoveLeftSocket(record->pid);
+  RemoveLeftSocket(record->pid);
   delete record;
 }
 
