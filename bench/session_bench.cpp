@@ -154,7 +154,7 @@ class RawLauncher {
 pid_t ServerOf(void* session) {
   ucred peer{};
   socklen_t size = sizeof peer;
-  const int fd = qarn::os::posix::FdFromHandle(static_cast<c_QARNPlus_Session*>(session)->m_hPipe);
+  const int fd = qarn::os::posix::FdFromHandle(qarn::FindSession(session)->m_hPipe);
   return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : -1;
 }
 

@@ -12,14 +12,23 @@ namespace os = qarn::os;
 namespace trace = qarn::trace;
 
 unsigned c_QARNPlus_Session::Request(char* message, unsigned size, char** reply) {
+  return Request(message, size, reply, m_nReplyTimeoutMs);
+}
+
+unsigned c_QARNPlus_Session::Request(char* message, unsigned size, char** reply, uint32_t wait_ms) {
   msg::PutInt64(message, msg::kStartOffset, os::PerformanceCounter());
   const int64_t began = m_pTrace != nullptr ? trace::Now() : 0;
   if (m_pTrace != nullptr)
     trace::Message(m_pTrace, this, trace::Direction::kRequest, message, size, trace::kNoDuration);
+  // A broken session's next message may be any earlier request's late reply.
+  if (m_bBroken) {
+    if (reply != nullptr) *reply = nullptr;
+    return Traced(0, nullptr, began);
+  }
   if (WriteMessage(message, size) == 0) return Traced(0, nullptr, began);
 
   char* received = nullptr;
-  unsigned length = ReadMessage(&received);
+  unsigned length = AwaitMessage(&received, wait_ms);
   while (length >= msg::kHeaderSize && msg::InterfaceIs(received, msg::kCallbackInterface)) {
     const int64_t called = m_pTrace != nullptr ? trace::Now() : 0;
     if (m_pTrace != nullptr)
@@ -28,11 +37,24 @@ unsigned c_QARNPlus_Session::Request(char* message, unsigned size, char** reply)
     if (m_pTrace != nullptr)
       trace::Message(m_pTrace, this, trace::Direction::kAnswer, received, length, called);
     if (WriteMessage(received, length) == 0) return Traced(0, nullptr, began);
-    length = ReadMessage(&received);
+    length = AwaitMessage(&received, wait_ms);
   }
   if (reply != nullptr) *reply = received;
   msg::PutInt64(message, msg::kEndOffset, os::PerformanceCounter());
   return m_pTrace != nullptr ? Traced(length, received, began) : length;
+}
+
+unsigned c_QARNPlus_Session::AwaitMessage(char** out, uint32_t wait_ms) {
+  if (wait_ms != os::kWaitForever) {
+    const uint32_t error = os::PipeWaitReadable(m_hPipe, wait_ms);
+    if (error != os::kErrorSuccess) {
+      if (error == os::kErrorTimeout) m_bBroken = true;
+      m_dwLastError = error;
+      if (out != nullptr) *out = nullptr;
+      return 0;
+    }
+  }
+  return ReadMessage(out);
 }
 
 unsigned c_QARNPlus_Session::Traced(unsigned length, const char* received, int64_t began) {

@@ -2,7 +2,6 @@
 #include "connection/session.h"
 
 #include <chrono>
-#include <new>
 #include <thread>
 
 #include "connection/launch.h"
@@ -30,6 +29,14 @@ class RetryPause {
   unsigned pause_us_ = 1000;
 };
 
+// The ReplyTimeout setting: no bound unless it holds a number other than 0.
+uint32_t ReplyTimeout() {
+  uint32_t ms = 0;
+  if (qarn::os::ReadNumberSetting(kReplyTimeoutSetting, &ms) != qarn::os::kErrorSuccess || ms == 0)
+    return qarn::os::kWaitForever;
+  return ms;
+}
+
 }  // namespace
 
 c_QARNPlus_Session::c_QARNPlus_Session(DWORD pid, HANDLE process, uint32_t window_ms)
@@ -39,7 +46,10 @@ c_QARNPlus_Session::c_QARNPlus_Session(DWORD pid, HANDLE process, uint32_t windo
       m_hPipe(INVALID_HANDLE_VALUE),
       m_replyRing(),
       m_nNextSlot(0),
-      m_pTrace(qarn::trace::ForNewSession()) {
+      m_pTrace(qarn::trace::ForNewSession()),
+      m_bInExchange(false),
+      m_nReplyTimeoutMs(ReplyTimeout()),
+      m_bBroken(false) {
   namespace os = qarn::os;
   const uint32_t t0 = os::TickCount();
   RetryPause pause;
@@ -92,46 +102,53 @@ extern "C" QARNPLUS_API void* f_QARNSVR_LoadLibrary(int nLOption, const char* ps
                                                     const char* pszSuffix) {
   DWORD pid = 0;
   HANDLE process = INVALID_HANDLE_VALUE;
+  c_QARNPlus_Session* session = nullptr;
+  uint32_t error = qarn::os::kErrorSuccess;
   try {
-    if (!qarn::LaunchServer(nLOption, pszServerDir, pszSuffix, &pid, &process)) {
-      // The server is left running, but its handle is released so that it
-      // cannot stay a zombie once it ends.
-      if (process != INVALID_HANDLE_VALUE) qarn::os::ProcessClose(process);
-      return nullptr;
+    error = qarn::LaunchServer(nLOption, pszServerDir, pszSuffix, &pid, &process);
+    if (error == qarn::os::kErrorSuccess) {
+      session = new c_QARNPlus_Session(pid, process);
+      return qarn::AddSession(session);
     }
-    c_QARNPlus_Session* session = new (std::nothrow) c_QARNPlus_Session(pid, process);
-    if (session == nullptr) {
-      qarn::os::ProcessClose(process);
-      return nullptr;
-    }
-    // From here on the session owns the process handle.
-    try {
-      qarn::AddSession(session);
-    } catch (...) {
-      delete session;
-      return nullptr;
-    }
-    return session;
+  } catch (unsigned long code) {
+    error = static_cast<uint32_t>(code);  // the pipe could not be opened
   } catch (...) {
-    if (process != INVALID_HANDLE_VALUE) qarn::os::ProcessClose(process);
-    return nullptr;
+    error = qarn::os::kErrorNotEnoughMemory;
   }
+  // A server that was started is left running, but its handle is released
+  // (by the session, once it owns it) so that it cannot stay a zombie.
+  if (session != nullptr) {
+    delete session;
+  } else if (process != INVALID_HANDLE_VALUE) {
+    qarn::os::ProcessClose(process);
+  }
+  qarn::os::SetThreadError(error);
+  return nullptr;
 }
 
 extern "C" QARNPLUS_API void f_QARNSVR_FreeLibrary(void* hSession) {
-  if (!qarn::IsSession(hSession)) return;
-  char message[qarn::msg::kHeaderSize];
-  qarn::msg::Begin(message, sizeof message, qarn::msg::kServerInterface, "Shutdown");
-  qarn::AsSession(hSession)->Request(message, sizeof message, nullptr);
-  if (qarn::RemoveSession(hSession)) delete qarn::AsSession(hSession);
+  c_QARNPlus_Session* session = qarn::LeaseSession(hSession);
+  if (session == nullptr) return;
+  // A session whose exchanges are out of step would take any old message
+  // for the answer: it is closed without one.
+  if (!session->m_bBroken) {
+    char message[qarn::msg::kHeaderSize];
+    qarn::msg::Begin(message, sizeof message, qarn::msg::kServerInterface, "Shutdown");
+    const uint32_t wait_ms =
+        session->m_nReplyTimeoutMs < kShutdownWaitMs ? session->m_nReplyTimeoutMs : kShutdownWaitMs;
+    session->Request(message, sizeof message, nullptr, wait_ms);
+  }
+  // The lease keeps every other caller away, so the handle is still there.
+  if (qarn::RemoveSession(hSession) == session) delete session;
 }
 
 extern "C" QARNPLUS_API int f_QARNSVR_GetVersion(void* hSession) {
-  if (!qarn::IsSession(hSession)) return -1;
+  const qarn::SessionLease session(hSession);
+  if (!session) return -1;
   char message[150];
   qarn::msg::Begin(message, sizeof message, qarn::msg::kServerInterface, "GetVersion");
   qarn::msg::PutInt32(message, qarn::msg::kPayloadOffset, 0);
-  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return -1;
   return qarn::msg::GetInt32(reply, qarn::msg::kPayloadOffset);
 }

@@ -5,10 +5,12 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 
 #include "connection/message.h"
+#include "platform/platform.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/wintypes.h"
 
@@ -17,6 +19,13 @@ constexpr uint32_t kConnectWindowMs = 60000;
 // How long an ending session gives a server that dropped the connection to be
 // gone.
 constexpr uint32_t kEndedServerWaitMs = 500;
+// How long an ending session waits for each message of the server's answer
+// to "Shutdown": a stopped or deadlocked server must not hold the
+// application in FreeLibrary.
+constexpr uint32_t kShutdownWaitMs = 5000;
+// The server setting that bounds every wait for a server's message, in
+// milliseconds; 0 or missing: no bound.
+constexpr const char* kReplyTimeoutSetting = "ReplyTimeout";
 
 class c_QARNPlus_Session {
  public:
@@ -29,10 +38,17 @@ class c_QARNPlus_Session {
   c_QARNPlus_Session& operator=(const c_QARNPlus_Session&) = delete;
 
   // Writes `message`, serves callback messages, and returns the length of the
-  // reply (0 on failure); *reply points at it inside a reply slot.
+  // reply (0 on failure); *reply points at it inside a reply slot. Each wait
+  // for a message of the server lasts at most `wait_ms` (kWaitForever: no
+  // limit; by default what the ReplyTimeout setting says). One that runs out
+  // fails with kErrorTimeout and breaks the session, since a late reply would
+  // be taken for the next request's: every later request fails at once.
   unsigned Request(char* message, unsigned size, char** reply);
+  unsigned Request(char* message, unsigned size, char** reply, uint32_t wait_ms);
   unsigned WriteMessage(const char* buffer, unsigned size);
   unsigned ReadMessage(char** out);
+  // ReadMessage once a message has come within `wait_ms`.
+  unsigned AwaitMessage(char** out, uint32_t wait_ms);
   // Writes the trace line of a reply, or of its absence, and returns `length`.
   unsigned Traced(unsigned length, const char* received, int64_t began);
 
@@ -43,19 +59,55 @@ class c_QARNPlus_Session {
   char m_replyRing[qarn::msg::kSlotCount][qarn::msg::kSlotSize];
   unsigned m_nNextSlot;
   FILE* m_pTrace;  // the message trace, or NULL
+  // Set while a call holds the session for its exchange (see LeaseSession).
+  std::atomic<bool> m_bInExchange;
+  uint32_t m_nReplyTimeoutMs;  // from the ReplyTimeout setting; kWaitForever when unset
+  bool m_bBroken;              // a wait ran out: the exchanges are out of step
 };
 
 namespace qarn {
 
-// The session table: the handles that LoadLibrary returned and FreeLibrary
-// has not yet removed. Safe to use from several threads at once.
-bool IsSession(void* h);
-void AddSession(void* h);  // may throw std::bad_alloc
-// True when `h` was in the table, so that only one caller ends a session.
-bool RemoveSession(void* h);
+// The session table: a handle for each session that LoadLibrary opened and
+// FreeLibrary has not yet ended. Safe to use from several threads at once.
+// Handles are numbers that are never handed out again.
 
-// The session behind a handle that IsSession accepted.
-inline c_QARNPlus_Session* AsSession(void* h) { return static_cast<c_QARNPlus_Session*>(h); }
+// Enters `session` and returns its new handle; may throw std::bad_alloc.
+void* AddSession(c_QARNPlus_Session* session);
+// The session behind `h`, or NULL when `h` is not in the table.
+c_QARNPlus_Session* FindSession(void* h);
+bool IsSession(void* h);
+// Takes `h` out of the table: its session, or NULL when it was not there,
+// so that only one caller ends a session.
+c_QARNPlus_Session* RemoveSession(void* h);
+
+// The session behind `h`, held for one exchange, or NULL with the thread's
+// error code set: 6 (ERROR_INVALID_HANDLE) when `h` is not in the table, 170
+// (ERROR_BUSY) when an exchange holds the session. That is a call made from
+// a callback on the session whose request waits for the reply, or a second
+// thread on the same session: either would interleave its messages with the
+// exchange in progress and take its reply.
+c_QARNPlus_Session* LeaseSession(void* h, uint32_t* refusal = nullptr);
+void ReleaseSession(c_QARNPlus_Session* session);
+
+// A LeaseSession for one scope.
+class SessionLease {
+ public:
+  explicit SessionLease(void* h) : session_(LeaseSession(h, &refusal_)) {}
+  ~SessionLease() {
+    if (session_ != nullptr) ReleaseSession(session_);
+  }
+  SessionLease(const SessionLease&) = delete;
+  SessionLease& operator=(const SessionLease&) = delete;
+  c_QARNPlus_Session* get() const { return session_; }
+  explicit operator bool() const { return session_ != nullptr; }
+  c_QARNPlus_Session* operator->() const { return session_; }
+  // True when the session exists but an exchange holds it.
+  bool busy() const { return session_ == nullptr && refusal_ == qarn::os::kErrorBusy; }
+
+ private:
+  uint32_t refusal_ = 0;
+  c_QARNPlus_Session* session_;
+};
 
 // Sends a request that needs its reply: the reply inside its slot, or NULL
 // when the exchange failed.

@@ -1,5 +1,4 @@
 // The driver interface: request texts, error codes and error texts.
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -11,21 +10,32 @@ namespace msg = qarn::msg;
 namespace {
 
 // The reply an application gets when the server cannot answer.
-const char kServiceOffText[] =
+constexpr char kServiceOffText[] =
     "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"Service Off\" "
     "name=\"error\"/>\n</QARN_RET>";
 static_assert(sizeof kServiceOffText - 1 == 106, "the Service Off reply has 106 characters");
 
-// Shared by all sessions; every failure rewrites it with the same text.
-char g_serviceOffReply[1024];
+// It is handed out in a buffer of a reply slot's size, shared by all
+// sessions and never written, so failing calls on several threads cannot
+// race on it.
+struct ServiceOffBuffer {
+  char text[1024];
+};
+constexpr ServiceOffBuffer MakeServiceOffBuffer() {
+  ServiceOffBuffer buffer{};
+  for (size_t i = 0; i < sizeof kServiceOffText; ++i) buffer.text[i] = kServiceOffText[i];
+  return buffer;
+}
+constexpr ServiceOffBuffer kServiceOffReply = MakeServiceOffBuffer();
 
 constexpr size_t kFormatMessageSize = 663;
 
 void SendWithoutReply(void* hSession, const char* method) {
-  if (!qarn::IsSession(hSession)) return;
+  const qarn::SessionLease session(hSession);
+  if (!session) return;
   char message[msg::kHeaderSize];
   msg::Begin(message, sizeof message, msg::kDriverInterface, method);
-  qarn::AsSession(hSession)->Request(message, sizeof message, nullptr);
+  session->Request(message, sizeof message, nullptr);
 }
 
 }  // namespace
@@ -37,7 +47,13 @@ extern "C" QARNPLUS_API void f_QARNDRV_Clean(void* hSession) { SendWithoutReply(
 extern "C" QARNPLUS_API void f_QARNDRV_Invoke(void* hSession, const char* pszRequest, const char** ppszReply,
                                               LARGE_INTEGER* pTimes) {
   if (ppszReply != nullptr) *ppszReply = nullptr;
-  if (!qarn::IsSession(hSession) || pszRequest == nullptr) return;
+  if (pszRequest == nullptr) return;
+  const qarn::SessionLease session(hSession);
+  if (!session) {
+    // A session busy with another exchange cannot answer this one.
+    if (session.busy() && ppszReply != nullptr) *ppszReply = kServiceOffReply.text;
+    return;
+  }
 
   const size_t length = strlen(pszRequest);
   const size_t size = length + msg::kHeaderSize + 1;
@@ -47,7 +63,7 @@ extern "C" QARNPLUS_API void f_QARNDRV_Invoke(void* hSession, const char* pszReq
   memcpy(message + msg::kPayloadOffset, pszRequest, length);
 
   char* reply = nullptr;
-  const unsigned received = qarn::AsSession(hSession)->Request(message, static_cast<unsigned>(size), &reply);
+  const unsigned received = session->Request(message, static_cast<unsigned>(size), &reply);
   if (received != 0 && reply != nullptr) {
     if (ppszReply != nullptr) *ppszReply = reply + msg::kPayloadOffset;
     if (pTimes != nullptr) {
@@ -59,27 +75,28 @@ extern "C" QARNPLUS_API void f_QARNDRV_Invoke(void* hSession, const char* pszReq
     free(message);
     return;
   }
-  snprintf(g_serviceOffReply, sizeof g_serviceOffReply, "%s", kServiceOffText);
-  if (ppszReply != nullptr) *ppszReply = g_serviceOffReply;
+  if (ppszReply != nullptr) *ppszReply = kServiceOffReply.text;
   free(message);
 }
 
 extern "C" QARNPLUS_API QARNDRV_ERR f_QARNDRV_GetLastError(void* hSession) {
-  if (!qarn::IsSession(hSession)) return QARNDRV_ERR_NONE;
+  const qarn::SessionLease session(hSession);
+  if (!session) return QARNDRV_ERR_NONE;
   char message[150];
   msg::Begin(message, sizeof message, msg::kDriverInterface, "GetLastError");
   msg::PutInt32(message, msg::kPayloadOffset, 0);
-  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return QARNDRV_ERR_NONE;
   return static_cast<QARNDRV_ERR>(msg::GetInt32(reply, msg::kPayloadOffset));
 }
 
 extern "C" QARNPLUS_API const char* f_QARNDRV_FormatMessage(void* hSession, QARNDRV_ERR nError) {
-  if (!qarn::IsSession(hSession)) return nullptr;
+  const qarn::SessionLease session(hSession);
+  if (!session) return nullptr;
   char message[kFormatMessageSize];
   msg::Begin(message, sizeof message, msg::kDriverInterface, "FormatMessage");
   msg::PutInt32(message, msg::kPayloadOffset, static_cast<int32_t>(nError));
-  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   return reply != nullptr ? reply + msg::kResultOffset : nullptr;
 }
 

@@ -18,8 +18,9 @@ constexpr size_t kTagNameRoom = 257;  // 256 characters and the terminator
 }  // namespace
 
 extern "C" QARNPLUS_API const char* f_QARNDRV_GetTagNameByID(void* hSession, DXML_TAG nTag) {
-  if (!qarn::IsSession(hSession)) return nullptr;
-  c_QARNPlus_Session* session = qarn::AsSession(hSession);
+  const qarn::SessionLease lease(hSession);
+  c_QARNPlus_Session* session = lease.get();
+  if (session == nullptr) return nullptr;
   const auto cached = session->m_tagNames.find(nTag);
   if (cached != session->m_tagNames.end()) return cached->second.c_str();
 
@@ -39,11 +40,12 @@ extern "C" QARNPLUS_API const char* f_QARNDRV_GetTagNameByID(void* hSession, DXM
 }
 
 extern "C" QARNPLUS_API DXML_TAG f_QARNDRV_GetTagIDByName(void* hSession, const char* pszName) {
-  if (!qarn::IsSession(hSession)) return DXML_TAG_INVALID;
+  const qarn::SessionLease session(hSession);
+  if (!session) return DXML_TAG_INVALID;
   char message[kTagMessageSize];
   msg::Begin(message, sizeof message, msg::kDriverInterface, "GetTagIDByName");
   msg::PutText(message, msg::kPayloadOffset, kTagNameRoom, pszName);
-  const char* reply = qarn::RequestReply(qarn::AsSession(hSession), message, sizeof message);
+  const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return DXML_TAG_INVALID;
   return static_cast<DXML_TAG>(msg::GetInt32(reply, msg::kPayloadOffset));
 }

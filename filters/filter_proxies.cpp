@@ -46,12 +46,14 @@ c_QARNPlus_FilterEntry& c_QARNPlus_FilterEntry::operator=(const c_QARNPlus_Filte
 c_QARNPlus_FilterEntry::~c_QARNPlus_FilterEntry() {}
 
 QARN_FilterDef* c_QARNPlus_FilterEntry::Create() {
-  if (m_pSession == nullptr || m_pfnCreate == nullptr || !qarn::IsSession(m_pSession)) return nullptr;
+  if (m_pSession == nullptr || m_pfnCreate == nullptr) return nullptr;
+  const qarn::SessionLease session(m_pSession);
+  if (!session) return nullptr;
   char message[kCreateSize];
   msg::Begin(message, sizeof message, msg::kServerInterface, "CreateFilter");
   msg::PutUInt32(message, msg::kPayloadOffset, ValueOf(m_pfnCreate));
   msg::PutUInt32(message, msg::kResultOffset, 0);
-  const char* reply = qarn::RequestReply(qarn::AsSession(m_pSession), message, sizeof message);
+  const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return nullptr;
   auto* identity =
       reinterpret_cast<_filter_def*>(static_cast<uintptr_t>(msg::GetUInt32(reply, msg::kResultOffset)));
@@ -76,11 +78,13 @@ c_QARNPlus_FilterDef& c_QARNPlus_FilterDef::operator=(const c_QARNPlus_FilterDef
 c_QARNPlus_FilterDef::~c_QARNPlus_FilterDef() {}
 
 char* c_QARNPlus_FilterDef::GetName() {
-  if (m_pSession == nullptr || m_pFilterDef == nullptr || !qarn::IsSession(m_pSession)) return nullptr;
+  if (m_pSession == nullptr || m_pFilterDef == nullptr) return nullptr;
+  const qarn::SessionLease session(m_pSession);
+  if (!session) return nullptr;
   char message[kNameQuerySize];
   msg::Begin(message, sizeof message, msg::kServerInterface, kFilterNameMethod);
   msg::PutUInt32(message, msg::kPayloadOffset, ValueOf(m_pFilterDef));
-  const char* reply = qarn::RequestReply(qarn::AsSession(m_pSession), message, sizeof message);
+  const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return nullptr;
   // A longer name is cut so that the field always ends in a zero.
   const char* name = reply + msg::kResultOffset;
@@ -93,11 +97,12 @@ void c_QARNPlus_FilterDef::Destroy(QARN_FilterEntry* pEntry) {
   if (m_pSession == nullptr || m_pFilterDef == nullptr) return;
   // With a session that has ended nothing can be sent; the proxies still go,
   // as after any failed request.
-  if (qarn::IsSession(m_pSession)) {
+  const qarn::SessionLease session(m_pSession);
+  if (session) {
     char message[kReleaseSize];
     msg::Begin(message, sizeof message, msg::kServerInterface, kFilterNameMethod);
     msg::PutUInt32(message, msg::kPayloadOffset, ValueOf(m_pFilterDef));
-    qarn::AsSession(m_pSession)->Request(message, sizeof message, nullptr);
+    session->Request(message, sizeof message, nullptr);
   }
   delete pEntry;
   delete this;

@@ -186,9 +186,9 @@ inline void RunReplyInput(const uint8_t* data, size_t size) {
     return;
   }
   reply::SendMessages(peer_end, messages, (control & reply::kHangUp) != 0);
-  AddSession(session);
-  if (reply::CallLibrary(control & reply::kCallMask, session)) {
-    RemoveSession(session);
+  void* handle = AddSession(session);
+  if (reply::CallLibrary(control & reply::kCallMask, handle)) {
+    RemoveSession(handle);
     delete session;
   }
   os::PipeClose(peer_end);

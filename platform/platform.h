@@ -21,13 +21,17 @@ enum ErrorCode : uint32_t {
   kErrorSuccess = 0,
   kErrorFileNotFound = 2,
   kErrorAccessDenied = 5,
+  kErrorInvalidHandle = 6,
   kErrorNotEnoughMemory = 8,
   kErrorGenFailure = 31,
   kErrorInvalidParameter = 87,
   kErrorBrokenPipe = 109,
+  kErrorBusy = 170,
   kErrorAlreadyExists = 183,
+  kErrorFilenameExcedRange = 206,
   kErrorPipeBusy = 231,
   kErrorMoreData = 234,
+  kErrorProcessAborted = 1067,
   kErrorTimeout = 1460,
 };
 
@@ -49,6 +53,12 @@ void TablesLockShared();
 void TablesUnlockShared();
 void TablesLockExclusive();
 void TablesUnlockExclusive();
+
+// The calling thread's error code: what a failed call of the library leaves
+// for its caller. SetLastError on Windows, where applications read it with
+// GetLastError; a thread-local value on POSIX.
+void SetThreadError(uint32_t code);
+uint32_t ThreadError();
 
 // ---- Paths ----------------------------------------------------------------
 
@@ -150,8 +160,14 @@ uint32_t PipeSetMessageMode(HANDLE pipe);
 // Writes one whole message; a short write fails.
 uint32_t PipeWrite(HANDLE pipe, const void* data, uint32_t size);
 // Reads one message of at most `capacity` bytes into `buffer`. A longer
-// message fails with kErrorMoreData; a vanished peer with kErrorBrokenPipe.
+// message fails with kErrorMoreData, and its rest is discarded on both
+// platforms, so the next read starts at the next message; a vanished peer
+// fails with kErrorBrokenPipe.
 uint32_t PipeRead(HANDLE pipe, void* buffer, uint32_t capacity, uint32_t* length);
+// Waits up to `timeout_ms` until a read would not block: a message is there,
+// or the peer is gone (the read then says so). kErrorTimeout when neither
+// happened in time.
+uint32_t PipeWaitReadable(HANDLE pipe, uint32_t timeout_ms);
 void PipeClose(HANDLE pipe);
 
 // ---- Message pipe, server end ---------------------------------------------
@@ -191,10 +207,12 @@ size_t MappingViewSize(HANDLE mapping, const void* view);
 
 // ---- Settings -------------------------------------------------------------
 
-// The "Debug" value of the server settings (HKLM "SOFTWARE\TALVEX\QARN_SVR" on
-// Windows, ${QARN_CONFIG:-/etc/qarn/qarn_svr.conf} on POSIX). Returns an error
-// code when the key or value is missing or unreadable.
-uint32_t ReadDebugSetting(uint32_t* value);
+// A number among the server settings (HKLM "SOFTWARE\TALVEX\QARN_SVR" on
+// Windows, ${QARN_CONFIG:-/etc/qarn/qarn_svr.conf} on POSIX), such as
+// "Debug". Returns an error code when the key or value is missing or
+// unreadable.
+uint32_t ReadNumberSetting(const char* name, uint32_t* value);
+inline uint32_t ReadDebugSetting(uint32_t* value) { return ReadNumberSetting("Debug", value); }
 
 // ---- Fault texts ----------------------------------------------------------
 

@@ -110,7 +110,7 @@ TEST_F(FaultInjection, ServerEndsDuringTheStart) {
   qarn::test::PeerScript peer("reply", "exit-after-signal");
   DWORD pid = 0;
   HANDLE process = INVALID_HANDLE_VALUE;
-  ASSERT_EQ(1, qarn::LaunchServer(0, folder_.path().c_str(), "", &pid, &process));
+  ASSERT_EQ(0u, qarn::LaunchServer(0, folder_.path().c_str(), "", &pid, &process));
   unsigned long thrown = 0;
   try {
     c_QARNPlus_Session session(pid, process, 300);
@@ -156,7 +156,7 @@ TEST_F(FaultInjection, ServerGoneUnderAWaitingRequest) {
       ExpectServiceOff(session, "call " + NameOf(&untouched.record) + " 8");
     }
     EXPECT_EQ(ErrorCall().Seen(), untouched.Seen()) << script;
-    EXPECT_EQ(qarn::os::kErrorBrokenPipe, qarn::AsSession(session)->m_dwLastError) << script;
+    EXPECT_EQ(qarn::os::kErrorBrokenPipe, qarn::FindSession(session)->m_dwLastError) << script;
     ExpectDeadSessionAndFree(session);
   }
 }

@@ -22,6 +22,7 @@
 
 #include "connection/launch.h"
 #include "peers/scripted_peer.h"
+#include "platform/posix/handles.h"
 #include "tests/hardening_support.h"
 
 namespace {
@@ -194,6 +195,31 @@ TEST(Platform, PipeTakesItsNameOverAndReportsBrokenPipe) {
   os::PipeListenerClose(listener);
   EXPECT_LT(accept(squatter, nullptr, nullptr), 0);
   close(squatter);
+}
+
+// One byte more than the slot fails with ERROR_MORE_DATA and the rest is
+// gone: the next read is the next message. A wait for a message runs out
+// while none comes and ends at once for a message or a hang-up.
+TEST(Platform, OversizedMessageIsDiscardedAndWaitsAreBounded) {
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+  const HANDLE ours = os::posix::HandleFromFd(ends[0]);
+  const HANDLE theirs = os::posix::HandleFromFd(ends[1]);
+  const std::string oversized(1025, 'o');
+  ASSERT_EQ(os::PipeWrite(theirs, oversized.data(), 1025), os::kErrorSuccess);
+  char slot[1024];
+  uint32_t length = 0;
+  EXPECT_EQ(os::PipeRead(ours, slot, sizeof slot, &length), os::kErrorMoreData);
+  EXPECT_EQ(length, 1024u);
+  EXPECT_EQ(os::PipeWaitReadable(ours, 50), os::kErrorTimeout);
+  ASSERT_EQ(os::PipeWrite(theirs, "next", 4), os::kErrorSuccess);
+  EXPECT_EQ(os::PipeWaitReadable(ours, 10000), os::kErrorSuccess);
+  EXPECT_EQ(os::PipeRead(ours, slot, sizeof slot, &length), os::kErrorSuccess);
+  EXPECT_EQ(std::string(slot, length), "next");
+  os::PipeClose(theirs);
+  EXPECT_EQ(os::PipeWaitReadable(ours, 10000), os::kErrorSuccess);
+  EXPECT_EQ(os::PipeRead(ours, slot, sizeof slot, &length), os::kErrorBrokenPipe);
+  os::PipeClose(ours);
 }
 
 TEST(Platform, PipeOfAnotherPidIsRefusedAndAFullBacklogIsBusy) {

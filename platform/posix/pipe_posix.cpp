@@ -12,6 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/platform.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/handles.h"
@@ -201,6 +203,22 @@ uint32_t PipeRead(HANDLE pipe, void* buffer, uint32_t capacity, uint32_t* length
   }
   if (length != nullptr) *length = static_cast<uint32_t>(received);
   return kErrorSuccess;
+}
+
+uint32_t PipeWaitReadable(HANDLE pipe, uint32_t timeout_ms) {
+  const int fd = FdFromHandle(pipe);
+  if (fd < 0) return kErrorInvalidParameter;
+  const uint32_t t0 = TickCount();
+  for (;;) {
+    const uint32_t spent = TickCount() - t0;
+    const int left =
+        timeout_ms == kWaitForever ? -1 : static_cast<int>(timeout_ms - std::min(spent, timeout_ms));
+    pollfd ready{fd, POLLIN, 0};
+    const int count = poll(&ready, 1, left);
+    if (count > 0) return kErrorSuccess;  // a message, a hang-up or an error: the read tells which
+    if (count == 0) return kErrorTimeout;
+    if (errno != EINTR) return ErrorFromErrno(errno);
+  }
 }
 
 void PipeClose(HANDLE pipe) {

@@ -1,4 +1,4 @@
-// The "Debug" server setting, read from a Name=Value text file.
+// The server settings, read from a Name=Value text file.
 
 #include <ctype.h>
 #include <stdio.h>
@@ -14,7 +14,6 @@ namespace qarn::os {
 namespace {
 
 constexpr char kDefaultConfigPath[] = "/etc/qarn/qarn_svr.conf";
-constexpr char kDebugName[] = "Debug";
 
 char* Trim(char* text) {
   while (isspace(static_cast<unsigned char>(*text))) ++text;
@@ -59,8 +58,8 @@ struct FileCloser {
 }  // namespace
 
 // The name is compared without regard to case, as registry value names are.
-// The first "Debug" line decides.
-uint32_t ReadDebugSetting(uint32_t* value) {
+// The first line of that name decides.
+uint32_t ReadNumberSetting(const char* name, uint32_t* value) {
   const char* path = getenv("QARN_CONFIG");
   if (path == nullptr || path[0] == '\0') path = kDefaultConfigPath;
   std::unique_ptr<FILE, FileCloser> file(fopen(path, "re"));
@@ -73,7 +72,7 @@ uint32_t ReadDebugSetting(uint32_t* value) {
     char* equals = strchr(line, '=');
     if (equals == nullptr) continue;
     *equals = '\0';
-    if (strcasecmp(Trim(line), kDebugName) != 0) continue;
+    if (strcasecmp(Trim(line), name) != 0) continue;
     result = ParseUnsigned32(Trim(equals + 1), value) ? kErrorSuccess : kErrorInvalidParameter;
     break;
   }

@@ -51,11 +51,34 @@ uint32_t PipeWrite(HANDLE pipe, const void* data, uint32_t size) {
 uint32_t PipeRead(HANDLE pipe, void* buffer, uint32_t capacity, uint32_t* length) {
   DWORD received = 0;
   const BOOL ok = ReadFile(pipe, buffer, capacity, &received, nullptr);
-  // With ERROR_MORE_DATA the slot holds the message's first `capacity` bytes
-  // and the rest stays in the pipe.
   const uint32_t result = ok ? kErrorSuccess : LastErrorCode();
   if (length != nullptr) *length = received;
+  // With ERROR_MORE_DATA the slot holds the message's first `capacity` bytes
+  // and the rest is still in the pipe, where the next read would take it for
+  // the next message. It is read away, as a socket discards it.
+  if (result == kErrorMoreData) {
+    char rest[1024];
+    while (!ReadFile(pipe, rest, sizeof rest, &received, nullptr) && GetLastError() == ERROR_MORE_DATA) {
+    }
+  }
   return result;
+}
+
+uint32_t PipeWaitReadable(HANDLE pipe, uint32_t timeout_ms) {
+  // A synchronous pipe handle has no timed read: look at it, and sleep a
+  // little longer each time while nothing has come.
+  const DWORD t0 = GetTickCount();
+  DWORD pause_ms = 1;
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available != 0)
+      return kErrorSuccess;
+    const DWORD spent = GetTickCount() - t0;
+    if (timeout_ms != kWaitForever && spent >= timeout_ms) return kErrorTimeout;
+    const DWORD left = timeout_ms - spent;
+    Sleep(timeout_ms != kWaitForever && left < pause_ms ? left : pause_ms);
+    if (pause_ms < 16) pause_ms *= 2;
+  }
 }
 
 void PipeClose(HANDLE pipe) {

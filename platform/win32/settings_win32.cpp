@@ -6,8 +6,8 @@
 
 namespace qarn::os {
 
-uint32_t ReadDebugSetting(uint32_t* value) {
-  if (value == nullptr) return kErrorInvalidParameter;
+uint32_t ReadNumberSetting(const char* name, uint32_t* value) {
+  if (name == nullptr || value == nullptr) return kErrorInvalidParameter;
   HKEY key = nullptr;
   // RegCreateKeyExA, not RegOpenKeyExA: the key is created when it is missing
   // and the process may create it.
@@ -18,7 +18,7 @@ uint32_t ReadDebugSetting(uint32_t* value) {
   // ERROR_MORE_DATA.
   DWORD number = 0;
   DWORD size = sizeof number;
-  result = RegQueryValueExA(key, "Debug", nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size);
+  result = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size);
   RegCloseKey(key);
   if (result != ERROR_SUCCESS) return static_cast<uint32_t>(result);
   *value = number;
