@@ -74,6 +74,11 @@ if(QARN_BUILD_TESTS AND NOT WIN32 AND NOT QARN_FUZZ)
     COMMAND ${CMAKE_COMMAND} -DDOXYGEN=${DOXYGEN_EXECUTABLE} -DDOXYFILE=${QARN_DOCS_OUTPUT}/Doxyfile
             -DSOURCE=${PROJECT_SOURCE_DIR} -DWORK=${QARN_DOCS_OUTPUT}/refuse-test
             -P ${PROJECT_SOURCE_DIR}/cmake/docs_refuse_test.cmake)
+  # The README's copy of the tour is the program the tests run.
+  add_test(NAME docs_readme_tour_is_the_file
+    COMMAND ${CMAKE_COMMAND} -DREADME=${PROJECT_SOURCE_DIR}/README.md
+            -DTOUR=${PROJECT_SOURCE_DIR}/examples/consumer/tour.cpp
+            -P ${PROJECT_SOURCE_DIR}/cmake/docs_readme_tour_test.cmake)
   # The trace shown in the reference is the tour's: a fresh trace of the tour
   # must have the same lines, times and session aside.
   add_test(NAME docs_trace_is_the_tours
