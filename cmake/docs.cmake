@@ -2,7 +2,13 @@
 # page of qarn (from qarn's own help). Both are part of the default build when
 # Doxygen is there, and both are installed.
 find_package(Doxygen QUIET)
-option(QARN_DOCS "Build the API reference and the qarn man page" ${DOXYGEN_FOUND})
+# The sanitizer and fuzz builds are for the code; the plain build makes the docs.
+if(DOXYGEN_FOUND AND NOT QARN_SANITIZE AND NOT QARN_FUZZ)
+  set(qarn_docs_default ON)
+else()
+  set(qarn_docs_default OFF)
+endif()
+option(QARN_DOCS "Build the API reference and the qarn man page" ${qarn_docs_default})
 if(NOT QARN_DOCS)
   return()
 endif()
