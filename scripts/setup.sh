@@ -31,6 +31,7 @@ packages=(
   cmake make g++ g++-multilib file pkg-config
   libgtest-dev libbenchmark-dev:i386
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  doxygen
 )
 # wine64 brings the 64-bit wineserver, which serves 32-bit programs natively.
 [ "$want_wine" = 1 ] && packages+=(wine32:i386 wine64)

@@ -1,10 +1,11 @@
 #pragma once
-// The record types of the document interface as X-macro lists, so that code
-// which must cover every record (the code table, tests, tools) is generated
-// from one place and cannot miss one.
+/// \file
+/// The record types of the document interface as X-macro lists, so that code
+/// which must cover every record (the code table, tests, tools) is generated
+/// from one place and cannot miss one. \ref api_codes lists them.
 
-// X(TypeName) once per record type: every type of the API-code table, then
-// USBPrinter, which has no API code.
+/// X(TypeName) once per record type: every type of the API-code table, then
+/// USBPrinter, which has no API code.
 #define QARN_RECORD_TYPES(X)     \
   X(SAPGetVersion1)              \
   X(SAPSetParentWnd1)            \
@@ -80,8 +81,8 @@
   X(SAPMergeFiles)               \
   X(USBPrinter)
 
-// X(code, TypeName) for every API code, in ascending code order. Six record
-// types answer to two codes each.
+/// X(code, TypeName) for every API code, in ascending code order. Six record
+/// types answer to two codes each.
 #define QARN_API_CODES(X)              \
   X(1, SAPGetVersion1)                 \
   X(7, SAPSetParentWnd1)               \
