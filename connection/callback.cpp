@@ -11,17 +11,35 @@ namespace msg = qarn::msg;
 
 namespace {
 
-// Layouts of the three callback messages.
+namespace wire = qarn::wire;
+
+// The fields of the three callback messages.
 namespace passwd {
-constexpr size_t kSize = 675, kFunction = 146, kResult = 150, kPassword = 154, kPasswordRoom = 256,
-                 kLength = 410, kDocName = 414, kDocNameRoom = 261;
+constexpr size_t kSize = sizeof(wire::GetDocPasswd), kFunction = offsetof(wire::GetDocPasswd, pfnFunction),
+                 kResult = offsetof(wire::GetDocPasswd, nResult),
+                 kPassword = offsetof(wire::GetDocPasswd, password),
+                 kPasswordRoom = sizeof(wire::GetDocPasswd::password),
+                 kLength = offsetof(wire::GetDocPasswd, nLength),
+                 kDocName = offsetof(wire::GetDocPasswd, szDocName),
+                 kDocNameRoom = sizeof(wire::GetDocPasswd::szDocName);
 }
 namespace seltext {
-constexpr size_t kSize = 176, kFunction = 146, kResult = 150, kNumber = 154, kRect = 156, kValue = 172;
+constexpr size_t kSize = sizeof(wire::EnumSelectedText),
+                 kFunction = offsetof(wire::EnumSelectedText, pfnFunction),
+                 kResult = offsetof(wire::EnumSelectedText, nResult),
+                 kNumber = offsetof(wire::EnumSelectedText, nNumber),
+                 kRect = offsetof(wire::EnumSelectedText, rect),
+                 kValue = offsetof(wire::EnumSelectedText, nValue);
 }
 namespace photo {
-constexpr size_t kSize = 432, kFunction = 146, kResult = 150, kContext = 151, kRect = 155, kNumber = 171,
-                 kText = 175, kTextRoom = 257;
+constexpr size_t kSize = sizeof(wire::DspAbsentPhoto),
+                 kFunction = offsetof(wire::DspAbsentPhoto, pfnFunction),
+                 kResult = offsetof(wire::DspAbsentPhoto, bResult),
+                 kContext = offsetof(wire::DspAbsentPhoto, nContext),
+                 kRect = offsetof(wire::DspAbsentPhoto, rect),
+                 kNumber = offsetof(wire::DspAbsentPhoto, nNumber),
+                 kText = offsetof(wire::DspAbsentPhoto, szText),
+                 kTextRoom = sizeof(wire::DspAbsentPhoto::szText);
 }
 
 // A local copy of a message placed so that the field at `aligned_offset`

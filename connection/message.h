@@ -1,24 +1,25 @@
 #pragma once
-// The pipe message format shared by the library, the stand-in server and the
-// tools: a 146-byte header (interface name, method name, two counters) and a
-// payload. Header-only so that every program that speaks the protocol builds
-// its messages the same way.
+// Building and reading pipe messages byte by byte: the header's two names
+// and the numbers and texts at the offsets that protocol.h gives. Header-only
+// so that every program that speaks the protocol builds its messages the
+// same way.
 
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "connection/protocol.h"
+
 namespace qarn::msg {
 
-constexpr size_t kNameRoom = 65;
-constexpr size_t kInterfaceOffset = 0;
-constexpr size_t kMethodOffset = 65;
-constexpr size_t kStartOffset = 130;
-constexpr size_t kEndOffset = 138;
-constexpr size_t kHeaderSize = 146;
+constexpr size_t kNameRoom = sizeof(wire::Header::szInterface);
+constexpr size_t kInterfaceOffset = offsetof(wire::Header, szInterface);
+constexpr size_t kMethodOffset = offsetof(wire::Header, szMethod);
+constexpr size_t kStartOffset = offsetof(wire::Header, llStart);
+constexpr size_t kEndOffset = offsetof(wire::Header, llEnd);
+constexpr size_t kHeaderSize = sizeof(wire::Header);
 constexpr size_t kPayloadOffset = kHeaderSize;
-constexpr size_t kResultOffset = 150;  // second payload field: texts of most replies
 constexpr size_t kSlotSize = 1024;
 constexpr size_t kSlotCount = 8;
 

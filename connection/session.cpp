@@ -132,7 +132,7 @@ extern "C" QARNPLUS_API void f_QARNSVR_FreeLibrary(void* hSession) {
   // A session whose exchanges are out of step would take any old message
   // for the answer: it is closed without one.
   if (!session->m_bBroken) {
-    char message[qarn::msg::kHeaderSize];
+    char message[sizeof(qarn::wire::Bare)];
     qarn::msg::Begin(message, sizeof message, qarn::msg::kServerInterface, "Shutdown");
     const uint32_t wait_ms =
         session->m_nReplyTimeoutMs < kShutdownWaitMs ? session->m_nReplyTimeoutMs : kShutdownWaitMs;
@@ -145,10 +145,10 @@ extern "C" QARNPLUS_API void f_QARNSVR_FreeLibrary(void* hSession) {
 extern "C" QARNPLUS_API int f_QARNSVR_GetVersion(void* hSession) {
   const qarn::SessionLease session(hSession);
   if (!session) return -1;
-  char message[150];
+  char message[sizeof(qarn::wire::Number)];
   qarn::msg::Begin(message, sizeof message, qarn::msg::kServerInterface, "GetVersion");
-  qarn::msg::PutInt32(message, qarn::msg::kPayloadOffset, 0);
+  qarn::msg::PutInt32(message, offsetof(qarn::wire::Number, nValue), 0);
   const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return -1;
-  return qarn::msg::GetInt32(reply, qarn::msg::kPayloadOffset);
+  return qarn::msg::GetInt32(reply, offsetof(qarn::wire::Number, nValue));
 }

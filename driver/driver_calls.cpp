@@ -6,6 +6,7 @@
 #include "qarnplus/driver.h"
 
 namespace msg = qarn::msg;
+namespace wire = qarn::wire;
 
 namespace {
 
@@ -28,12 +29,10 @@ constexpr ServiceOffBuffer MakeServiceOffBuffer() {
 }
 constexpr ServiceOffBuffer kServiceOffReply = MakeServiceOffBuffer();
 
-constexpr size_t kFormatMessageSize = 663;
-
 void SendWithoutReply(void* hSession, const char* method) {
   const qarn::SessionLease session(hSession);
   if (!session) return;
-  char message[msg::kHeaderSize];
+  char message[sizeof(wire::Bare)];
   msg::Begin(message, sizeof message, msg::kDriverInterface, method);
   session->Request(message, sizeof message, nullptr);
 }
@@ -56,16 +55,16 @@ extern "C" QARNPLUS_API void f_QARNDRV_Invoke(void* hSession, const char* pszReq
   }
 
   const size_t length = strlen(pszRequest);
-  const size_t size = length + msg::kHeaderSize + 1;
+  const size_t size = offsetof(wire::Invoke, szText) + length + 1;
   char* message = static_cast<char*>(malloc(size));
   if (message == nullptr) return;
   msg::Begin(message, size, msg::kDriverInterface, "Invoke");
-  memcpy(message + msg::kPayloadOffset, pszRequest, length);
+  memcpy(message + offsetof(wire::Invoke, szText), pszRequest, length);
 
   char* reply = nullptr;
   const unsigned received = session->Request(message, static_cast<unsigned>(size), &reply);
   if (received != 0 && reply != nullptr) {
-    if (ppszReply != nullptr) *ppszReply = reply + msg::kPayloadOffset;
+    if (ppszReply != nullptr) *ppszReply = reply + offsetof(wire::Invoke, szText);
     if (pTimes != nullptr) {
       pTimes[0].QuadPart = msg::GetInt64(message, msg::kStartOffset);
       pTimes[1].QuadPart = msg::GetInt64(reply, msg::kStartOffset);
@@ -82,22 +81,22 @@ extern "C" QARNPLUS_API void f_QARNDRV_Invoke(void* hSession, const char* pszReq
 extern "C" QARNPLUS_API QARNDRV_ERR f_QARNDRV_GetLastError(void* hSession) {
   const qarn::SessionLease session(hSession);
   if (!session) return QARNDRV_ERR_NONE;
-  char message[150];
+  char message[sizeof(wire::Number)];
   msg::Begin(message, sizeof message, msg::kDriverInterface, "GetLastError");
-  msg::PutInt32(message, msg::kPayloadOffset, 0);
+  msg::PutInt32(message, offsetof(wire::Number, nValue), 0);
   const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return QARNDRV_ERR_NONE;
-  return static_cast<QARNDRV_ERR>(msg::GetInt32(reply, msg::kPayloadOffset));
+  return static_cast<QARNDRV_ERR>(msg::GetInt32(reply, offsetof(wire::Number, nValue)));
 }
 
 extern "C" QARNPLUS_API const char* f_QARNDRV_FormatMessage(void* hSession, QARNDRV_ERR nError) {
   const qarn::SessionLease session(hSession);
   if (!session) return nullptr;
-  char message[kFormatMessageSize];
+  char message[sizeof(wire::FormatMessage)];
   msg::Begin(message, sizeof message, msg::kDriverInterface, "FormatMessage");
-  msg::PutInt32(message, msg::kPayloadOffset, static_cast<int32_t>(nError));
+  msg::PutInt32(message, offsetof(wire::FormatMessage, nError), static_cast<int32_t>(nError));
   const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
-  return reply != nullptr ? reply + msg::kResultOffset : nullptr;
+  return reply != nullptr ? reply + offsetof(wire::FormatMessage, szText) : nullptr;
 }
 
 extern "C" QARNPLUS_API void f_QARNDRV_Free(void*, void*) {}

@@ -10,12 +10,10 @@
 #include "qarnplus/filters.h"
 
 namespace msg = qarn::msg;
+namespace wire = qarn::wire;
 
 namespace {
 
-constexpr size_t kCreateSize = 154;
-constexpr size_t kNameQuerySize = 166;
-constexpr size_t kReleaseSize = 150;
 // The release message is built like the name query, only shorter; the
 // server tells the two apart by their length.
 constexpr const char* kFilterNameMethod = "GetFilterName";
@@ -49,14 +47,14 @@ QARN_FilterDef* c_QARNPlus_FilterEntry::Create() {
   if (m_pSession == nullptr || m_pfnCreate == nullptr) return nullptr;
   const qarn::SessionLease session(m_pSession);
   if (!session) return nullptr;
-  char message[kCreateSize];
+  char message[sizeof(wire::CreateFilter)];
   msg::Begin(message, sizeof message, msg::kServerInterface, "CreateFilter");
-  msg::PutUInt32(message, msg::kPayloadOffset, ValueOf(m_pfnCreate));
-  msg::PutUInt32(message, msg::kResultOffset, 0);
+  msg::PutUInt32(message, offsetof(wire::CreateFilter, nFactory), ValueOf(m_pfnCreate));
+  msg::PutUInt32(message, offsetof(wire::CreateFilter, nIdentity), 0);
   const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return nullptr;
-  auto* identity =
-      reinterpret_cast<_filter_def*>(static_cast<uintptr_t>(msg::GetUInt32(reply, msg::kResultOffset)));
+  auto* identity = reinterpret_cast<_filter_def*>(
+      static_cast<uintptr_t>(msg::GetUInt32(reply, offsetof(wire::CreateFilter, nIdentity))));
   return new (std::nothrow) c_QARNPlus_FilterDef(m_pSession, identity);
 }
 
@@ -81,13 +79,13 @@ char* c_QARNPlus_FilterDef::GetName() {
   if (m_pSession == nullptr || m_pFilterDef == nullptr) return nullptr;
   const qarn::SessionLease session(m_pSession);
   if (!session) return nullptr;
-  char message[kNameQuerySize];
+  char message[sizeof(wire::FilterName)];
   msg::Begin(message, sizeof message, msg::kServerInterface, kFilterNameMethod);
-  msg::PutUInt32(message, msg::kPayloadOffset, ValueOf(m_pFilterDef));
+  msg::PutUInt32(message, offsetof(wire::FilterName, nIdentity), ValueOf(m_pFilterDef));
   const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
   if (reply == nullptr) return nullptr;
   // A longer name is cut so that the field always ends in a zero.
-  const char* name = reply + msg::kResultOffset;
+  const char* name = reply + offsetof(wire::FilterName, szName);
   memset(m_szName, 0, sizeof m_szName);
   memcpy(m_szName, name, strnlen(name, sizeof m_szName - 1));
   return m_szName;
@@ -99,9 +97,9 @@ void c_QARNPlus_FilterDef::Destroy(QARN_FilterEntry* pEntry) {
   // as after any failed request.
   const qarn::SessionLease session(m_pSession);
   if (session) {
-    char message[kReleaseSize];
+    char message[sizeof(wire::FilterRelease)];
     msg::Begin(message, sizeof message, msg::kServerInterface, kFilterNameMethod);
-    msg::PutUInt32(message, msg::kPayloadOffset, ValueOf(m_pFilterDef));
+    msg::PutUInt32(message, offsetof(wire::FilterRelease, nIdentity), ValueOf(m_pFilterDef));
     session->Request(message, sizeof message, nullptr);
   }
   delete pEntry;

@@ -103,7 +103,7 @@ inline void SendMessages(HANDLE pipe, const std::vector<std::string>& messages, 
     ended = !IsCallbackForClient(messages[i]);
   }
   if (!ended && !hang_up) {
-    char final_reply[msg::kResultOffset + 8];
+    char final_reply[msg::kHeaderSize + 12];
     msg::Begin(final_reply, sizeof final_reply, msg::kDriverInterface, "Reply");
     os::PipeWrite(pipe, final_reply, sizeof final_reply);
   }

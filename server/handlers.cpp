@@ -13,8 +13,7 @@
 namespace qarn::server {
 namespace {
 
-constexpr size_t kReleaseSize = 150;  // the short "GetFilterName": release
-constexpr size_t kTagNameRoom = 257;
+namespace wire = qarn::wire;
 
 struct Exchange {
   ServerState& state;
@@ -30,68 +29,69 @@ uint32_t TextReply(char* reply, size_t offset, const char* text) {
 
 uint32_t OnShutdown(Exchange& x) {
   x.state.shutdown = true;
-  return msg::kHeaderSize;
+  return sizeof(wire::Bare);
 }
 
 uint32_t OnGetVersion(Exchange& x) {
-  msg::PutInt32(x.reply, msg::kPayloadOffset, kServerVersion);
-  return msg::kResultOffset;
+  msg::PutInt32(x.reply, offsetof(wire::Number, nValue), kServerVersion);
+  return sizeof(wire::Number);
 }
 
 uint32_t OnInit(Exchange& x) {
   x.state.driver_ready = true;
   x.state.last_error = kErrNone;
-  return msg::kHeaderSize;
+  return sizeof(wire::Bare);
 }
 
 uint32_t OnClean(Exchange& x) {
   x.state.driver_ready = false;
-  return msg::kHeaderSize;
+  return sizeof(wire::Bare);
 }
 
 uint32_t OnInvoke(Exchange& x) {
-  char* text = x.reply + msg::kPayloadOffset;
-  RunRequest(x.state, x.request + msg::kPayloadOffset, text, msg::kSlotSize - msg::kPayloadOffset);
-  return static_cast<uint32_t>(msg::kPayloadOffset + strlen(text) + 1);
+  constexpr size_t at = offsetof(wire::Invoke, szText);
+  char* text = x.reply + at;
+  RunRequest(x.state, x.request + at, text, msg::kSlotSize - at);
+  return static_cast<uint32_t>(at + strlen(text) + 1);
 }
 
 uint32_t OnGetLastError(Exchange& x) {
-  msg::PutInt32(x.reply, msg::kPayloadOffset, x.state.last_error);
-  return msg::kResultOffset;
+  msg::PutInt32(x.reply, offsetof(wire::Number, nValue), x.state.last_error);
+  return sizeof(wire::Number);
 }
 
 uint32_t OnFormatMessage(Exchange& x) {
-  const int32_t code = msg::GetInt32(x.request, msg::kPayloadOffset);
-  msg::PutInt32(x.reply, msg::kPayloadOffset, code);
+  const int32_t code = msg::GetInt32(x.request, offsetof(wire::FormatMessage, nError));
+  msg::PutInt32(x.reply, offsetof(wire::FormatMessage, nError), code);
   const char* text = ErrorText(code);
   char unknown[48];
   if (text == nullptr) {
     snprintf(unknown, sizeof unknown, "unknown error code %d", static_cast<int>(code));
     text = unknown;
   }
-  return TextReply(x.reply, msg::kResultOffset, text);
+  return TextReply(x.reply, offsetof(wire::FormatMessage, szText), text);
 }
 
 uint32_t OnGetTagNameById(Exchange& x) {
-  const int32_t id = msg::GetInt32(x.request, msg::kPayloadOffset);
-  msg::PutInt32(x.reply, msg::kPayloadOffset, id);
+  const int32_t id = msg::GetInt32(x.request, offsetof(wire::TagNameById, nTag));
+  msg::PutInt32(x.reply, offsetof(wire::TagNameById, nTag), id);
   const TagEntry* tag = FindTagById(id);
   x.state.last_error = tag != nullptr ? kErrNone : kErrUnknownTag;
-  return TextReply(x.reply, msg::kResultOffset, tag != nullptr ? tag->name : "");
+  return TextReply(x.reply, offsetof(wire::TagNameById, szName), tag != nullptr ? tag->name : "");
 }
 
 uint32_t OnGetTagIdByName(Exchange& x) {
-  char name[kTagNameRoom];
-  snprintf(name, sizeof name, "%s", x.request + msg::kPayloadOffset);
+  char name[wire::kTagNameRoom];
+  snprintf(name, sizeof name, "%s", x.request + offsetof(wire::TagIdByName, szName));
   const TagEntry* tag = FindTagByName(name);
   x.state.last_error = tag != nullptr ? kErrNone : kErrUnknownTag;
-  msg::PutInt32(x.reply, msg::kPayloadOffset, tag != nullptr ? tag->id : -1);
-  return msg::kResultOffset;
+  msg::PutInt32(x.reply, offsetof(wire::Number, nValue), tag != nullptr ? tag->id : -1);
+  return sizeof(wire::Number);
 }
 
 uint32_t OnCreateFilter(Exchange& x) {
-  const uint32_t factory = msg::GetUInt32(x.request, msg::kPayloadOffset);
-  msg::PutUInt32(x.reply, msg::kPayloadOffset, factory);
+  const uint32_t factory = msg::GetUInt32(x.request, offsetof(wire::CreateFilter, nFactory));
+  msg::PutUInt32(x.reply, offsetof(wire::CreateFilter, nFactory), factory);
   uint32_t identity = 0;  // no filter
   if (x.state.filters.size() < kMaxFilters) {
     identity = x.state.next_filter++;
@@ -100,27 +100,28 @@ uint32_t OnCreateFilter(Exchange& x) {
   } else {
     x.state.last_error = kErrTooManyFilters;
   }
-  msg::PutUInt32(x.reply, msg::kResultOffset, identity);
-  return msg::kResultOffset + 4;
+  msg::PutUInt32(x.reply, offsetof(wire::CreateFilter, nIdentity), identity);
+  return sizeof(wire::CreateFilter);
 }
 
 // The name query and the release arrive under one method name; the release
 // is the 150-byte form.
 uint32_t OnFilterName(Exchange& x) {
-  const uint32_t identity = msg::GetUInt32(x.request, msg::kPayloadOffset);
-  msg::PutUInt32(x.reply, msg::kPayloadOffset, identity);
+  const uint32_t identity = msg::GetUInt32(x.request, offsetof(wire::FilterName, nIdentity));
+  msg::PutUInt32(x.reply, offsetof(wire::FilterName, nIdentity), identity);
   const auto filter = x.state.filters.find(identity);
   x.state.last_error = filter != x.state.filters.end() ? kErrNone : kErrUnknownFilter;
-  if (x.length == kReleaseSize) {
+  if (x.length == sizeof(wire::FilterRelease)) {
     if (filter != x.state.filters.end()) x.state.filters.erase(filter);
-    return static_cast<uint32_t>(kReleaseSize);
+    return sizeof(wire::FilterRelease);
   }
-  return TextReply(x.reply, msg::kResultOffset, filter != x.state.filters.end() ? filter->second : "");
+  return TextReply(x.reply, offsetof(wire::FilterName, szName),
+                   filter != x.state.filters.end() ? filter->second : "");
 }
 
 uint32_t OnUnknown(Exchange& x) {
   x.state.last_error = kErrUnknownRequest;
-  return msg::kHeaderSize;
+  return sizeof(wire::Bare);
 }
 
 struct Route {
@@ -175,13 +176,14 @@ uint32_t Answer(ServerState& state, const char* request, uint32_t length, char* 
 
 uint32_t AnswerTooLong(ServerState& state, char* reply) {
   msg::Begin(reply, msg::kSlotSize, msg::kDriverInterface, "Invoke");
-  char* text = reply + msg::kPayloadOffset;
+  constexpr size_t at = offsetof(wire::Invoke, szText);
+  char* text = reply + at;
   state.last_error = kErrRequestTooLong;
-  snprintf(text, msg::kSlotSize - msg::kPayloadOffset,
+  snprintf(text, msg::kSlotSize - at,
            "<QARN_RET>\n\t<boolVal val=\"false\" name=\"SUCCESS\"/>\n\t<stringVal val=\"%s\" "
            "name=\"error\"/>\n</QARN_RET>",
            ErrorText(kErrRequestTooLong));
-  return static_cast<uint32_t>(msg::kPayloadOffset + strlen(text) + 1);
+  return static_cast<uint32_t>(at + strlen(text) + 1);
 }
 
 }  // namespace qarn::server
