@@ -1,5 +1,5 @@
 #pragma once
-// Export markers of the qarnplus library.
+/* Export markers of the qarnplus library. */
 
 #if defined(_WIN32)
 #if defined(QARNPLUS_BUILDING)
