@@ -433,9 +433,14 @@ TEST(OsContract, FaultTexts) {
 
 // ---- Fault translation -------------------------------------------------------
 
-// The faulting functions stay real calls with their arguments unknown (GCC's
-// noipa), so that each fault happens where the test means it to.
-#define FAULTING_FUNCTION __attribute__((noipa))
+// The faulting functions stay real calls with their arguments unknown, so
+// that each fault happens where the test means it to, and the sanitizers
+// leave their faults to the translator.
+#if defined(__clang__)
+#define FAULTING_FUNCTION __attribute__((noinline, no_sanitize("address", "undefined")))
+#else
+#define FAULTING_FUNCTION __attribute__((noipa, no_sanitize("address", "undefined")))
+#endif
 volatile int g_zero = 0;
 FAULTING_FUNCTION int ReadAt(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 FAULTING_FUNCTION void WriteAt(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
@@ -489,6 +494,7 @@ void FaultsBecomeExceptions() {
     }
     EXPECT_TRUE(caught) << c.name;
   }
+#if !defined(__clang__)  // clang has no non-call exceptions: a fault unwinds only across a call
   EXPECT_EQ(destroyed, 1);
 
   // The faulting instruction opens the guarded code: its handler is found
@@ -501,6 +507,7 @@ void FaultsBecomeExceptions() {
     caught = e.m_ExceptionRecord.ExceptionInformation[1] == 0;
   }
   EXPECT_TRUE(caught);
+#endif
   c_QARNPlus_Exception::Deinitialize();
 }
 
