@@ -9,7 +9,7 @@ file(COPY ${SOURCE}/include DESTINATION ${WORK})
 
 set(header ${WORK}/include/qarnplus/server.h)
 file(READ ${header} text)
-string(REGEX REPLACE "(\n///[^\n]*)+\n(QARNPLUS_API int f_QARNSVR_GetVersion)" "\n\\2" stripped "${text}")
+string(REGEX REPLACE "\n/\\*\\*[^\n]*\\*/\n(QARNPLUS_API int f_QARNSVR_GetVersion)" "\n\\1" stripped "${text}")
 if(stripped STREQUAL text)
   message(FATAL_ERROR "no documentation comment found above f_QARNSVR_GetVersion in ${header}")
 endif()

@@ -200,9 +200,11 @@ void MappingUnmapView(HANDLE mapping, void* view);
 // CloseHandle; the last creating handle of a name in this process also
 // removes the name (POSIX).
 void MappingClose(HANDLE mapping);
-// The bytes that `view` (this mapping's view) may be used for: at least the
-// mapping's size; 0 without a view. What a process that opened a block of
-// another process may touch, whatever that process's record claims.
+// The bytes that `view` (this mapping's view) may be used for: the size it
+// was mapped with, for size 0 the mapping's size (on Windows the section's
+// size as the system keeps it: Wine keeps whole pages); 0 without a view.
+// What a process that opened a block of another process may touch, whatever
+// that process's record claims.
 size_t MappingViewSize(HANDLE mapping, const void* view);
 
 // ---- Settings -------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "qarnplus/legpack.h"
 #include "transport/api_code_text.h"
+#include "transport/block_view.h"
 #include "transport/legpack_engine.h"
 #include "transport/record_rules.h"
 
@@ -50,7 +51,7 @@ class Views {
   explicit Views(const std::vector<c_QARNPlus_Shrmem*>& blocks) {
     for (c_QARNPlus_Shrmem* block : blocks) {
       if (block == nullptr || block->Local() == nullptr) continue;
-      views_.push_back({block->Local(), os::MappingViewSize(block->m_hMapping, block->Local())});
+      views_.push_back({block->Local(), BlockViewSize(*block)});
     }
     std::sort(views_.begin(), views_.end());
   }

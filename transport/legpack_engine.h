@@ -9,7 +9,6 @@
 #include <new>
 #include <vector>
 
-#include "qarnplus/export.h"
 #include "qarnplus/shrmem.h"
 #include "transport/record_rules.h"
 
@@ -33,12 +32,11 @@ void OpenServerBlocks(const RecordRule* rule, void* record, BlockList& blocks);
 // string, length-pair or length-cell pointer counts as 0. A string counts its
 // terminator; with a `string_limit` only that many bytes are searched for it,
 // and a string without a terminator there counts as `string_limit`.
-QARNPLUS_API uint32_t FieldSize(const FieldRule& field, const uint8_t* base,
-                                uint32_t string_limit = UINT32_MAX);
+uint32_t FieldSize(const FieldRule& field, const uint8_t* base, uint32_t string_limit = UINT32_MAX);
 
 // Reads and writes a 32-bit pointer field at any (unaligned) offset.
-QARNPLUS_API uint8_t* ReadPointer(const uint8_t* at);
-QARNPLUS_API void WritePointer(uint8_t* at, const void* value);
+uint8_t* ReadPointer(const uint8_t* at);
+void WritePointer(uint8_t* at, const void* value);
 
 // Deletes every block of the list, in order, without merging back.
 void DiscardBlocks(BlockList& blocks);

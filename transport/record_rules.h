@@ -9,8 +9,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "qarnplus/export.h"
-
 namespace qarn::transport {
 
 // How the size of a buffer block is found.
@@ -106,16 +104,16 @@ struct RecordRule {
 };
 
 // The API-code table. Returns NULL for 0 and for codes not in the table.
-QARNPLUS_API const RecordRule* FindRecordRule(uint32_t code);
+const RecordRule* FindRecordRule(uint32_t code);
 // The rule of the USB printer record, which has no API code.
-QARNPLUS_API const RecordRule& UsbPrinterRule();
+const RecordRule& UsbPrinterRule();
 
 // Every (code, rule) pair, for tests and tools.
 struct ApiCodeEntry {
   uint32_t code;
   const RecordRule* rule;
 };
-QARNPLUS_API const ApiCodeEntry* ApiCodeTable(size_t* count);
+const ApiCodeEntry* ApiCodeTable(size_t* count);
 
 // Longest node chain the engine accepts before it refuses the record.
 constexpr uint32_t kMaxChainNodes = 4096;

@@ -1,9 +1,9 @@
 #pragma once
-/// \file
-/// Export markers of the qarnplus library.
+/** \file
+    Export markers of the qarnplus library. */
 
-/// Marks what the library exports: dllexport while building the DLL,
-/// dllimport for its users, default visibility elsewhere.
+/** Marks what the library exports: dllexport while building the DLL,
+    dllimport for its users, default visibility elsewhere. */
 #if defined(_WIN32)
 #if defined(QARNPLUS_BUILDING)
 #define QARNPLUS_API __declspec(dllexport)

@@ -1,7 +1,7 @@
 #pragma once
-// The Windows types that the exported interface uses. On Windows they come
-// from <windows.h>; elsewhere this header defines them with the exact 32-bit
-// Windows layout, because several of them cross the process boundary.
+/* The Windows types that the exported interface uses. On Windows they come
+   from <windows.h>; elsewhere this header defines them with the exact 32-bit
+   Windows layout, because several of them cross the process boundary. */
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -71,7 +71,7 @@ typedef struct _FLOATING_SAVE_AREA {
   DWORD Cr0NpxState;
 } FLOATING_SAVE_AREA;
 
-// The x86 processor context, as Windows lays it out.
+/* The x86 processor context, as Windows lays it out. */
 typedef struct _CONTEXT {
   DWORD ContextFlags;
   DWORD Dr0, Dr1, Dr2, Dr3, Dr6, Dr7;
@@ -117,11 +117,15 @@ typedef struct _EXCEPTION_POINTERS {
 #define EXCEPTION_SINGLE_STEP 0x80000004ul
 #define EXCEPTION_STACK_OVERFLOW 0xC00000FDul
 
+/* Layout checks that compile as C89 too: a false one declares an array of
+   negative size. */
+#define QARN_LAYOUT_CHECK(name, condition) typedef char qarn_layout_check_##name[(condition) ? 1 : -1]
 #if defined(__i386__)
-static_assert(sizeof(EXCEPTION_RECORD) == 80, "EXCEPTION_RECORD layout");
-static_assert(sizeof(FLOATING_SAVE_AREA) == 112, "FLOATING_SAVE_AREA layout");
-static_assert(sizeof(CONTEXT) == 716, "CONTEXT layout");
-static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER layout");
+QARN_LAYOUT_CHECK(EXCEPTION_RECORD, sizeof(EXCEPTION_RECORD) == 80);
+QARN_LAYOUT_CHECK(FLOATING_SAVE_AREA, sizeof(FLOATING_SAVE_AREA) == 112);
+QARN_LAYOUT_CHECK(CONTEXT, sizeof(CONTEXT) == 716);
+QARN_LAYOUT_CHECK(LARGE_INTEGER, sizeof(LARGE_INTEGER) == 8);
 #endif
-static_assert(sizeof(RECT) == 16 || sizeof(long) == 8, "RECT layout");
+QARN_LAYOUT_CHECK(RECT, sizeof(RECT) == 16 || sizeof(long) == 8);
+#undef QARN_LAYOUT_CHECK
 #endif
