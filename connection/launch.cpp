@@ -61,7 +61,10 @@ uint32_t StartWaitTimeout() {
 }
 
 int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, DWORD* pidOut,
-                 HANDLE* processOut) {
+                 HANDLE* processOut, uint32_t* errorOut) {
+  uint32_t ignored = 0;
+  uint32_t& failure = errorOut != nullptr ? *errorOut : ignored;
+  failure = os::kErrorGenFailure;
   LaunchValues values;
   if (!BuildLaunchValues(nLOption, pszServerDir, pszSuffix, &values)) return 0;
 
@@ -72,7 +75,10 @@ int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, 
   for (uint32_t skipped = 1;; ++skipped) {
     const uint32_t error = os::EventCreate(values.event_name, &event);
     if (error == os::kErrorSuccess) break;
-    if (error != os::kErrorAlreadyExists || skipped > kEventNameTries) return 0;
+    if (error != os::kErrorAlreadyExists || skipped > kEventNameTries) {
+      failure = error;
+      return 0;
+    }
     SetEventName(values.tick + 1, &values);
   }
 
@@ -80,7 +86,8 @@ int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, 
                                    values.app_dir,    values.event_name, values.command_line};
   HANDLE process = INVALID_HANDLE_VALUE;
   uint32_t pid = 0;
-  if (os::ProcessStart(launch, &process, &pid) != os::kErrorSuccess) {
+  failure = os::ProcessStart(launch, &process, &pid);
+  if (failure != os::kErrorSuccess) {
     os::EventClose(event);
     return 0;
   }
@@ -90,7 +97,20 @@ int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, 
   // The wait also ends when the server exits without signalling.
   const os::WaitResult result = os::EventWait(event, StartWaitTimeout(), process);
   os::EventClose(event);
-  return result == os::WaitResult::kSignalled ? 1 : 0;
+  switch (result) {
+    case os::WaitResult::kSignalled:
+      failure = os::kErrorSuccess;
+      return 1;
+    case os::WaitResult::kTimedOut:
+      failure = os::kErrorTimeout;
+      break;
+    case os::WaitResult::kProcessExited:
+      failure = kErrorServerEnded;
+      break;
+    case os::WaitResult::kFailed:
+      break;
+  }
+  return 0;
 }
 
 }  // namespace qarn

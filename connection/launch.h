@@ -38,10 +38,16 @@ void SetEventName(uint32_t tick, LaunchValues* values);
 // 60000 ms, or no limit when the "Debug" setting holds a number other than 0.
 uint32_t StartWaitTimeout();
 
+// The start failed because the server ended before it signalled
+// (ERROR_PROCESS_ABORTED).
+constexpr uint32_t kErrorServerEnded = 1067;
+
 // Starts the server and waits for its start event. Returns 1 when it
 // signalled, 0 otherwise; *pidOut and *processOut are set as soon as the
-// process exists, also when only the wait fails.
+// process exists, also when only the wait fails. On 0, *errorOut (when given)
+// says why: the system's code for a server that cannot be started (2 not
+// found, 5 not executable), kErrorTimeout, kErrorServerEnded.
 int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, DWORD* pidOut,
-                 HANDLE* processOut);
+                 HANDLE* processOut, uint32_t* errorOut = nullptr);
 
 }  // namespace qarn

@@ -5,6 +5,7 @@
 #include <new>
 #include <thread>
 
+#include "connection/extensions.h"
 #include "connection/launch.h"
 #include "connection/trace.h"
 #include "platform/platform.h"
@@ -92,16 +93,20 @@ extern "C" QARNPLUS_API void* f_QARNSVR_LoadLibrary(int nLOption, const char* ps
                                                     const char* pszSuffix) {
   DWORD pid = 0;
   HANDLE process = INVALID_HANDLE_VALUE;
+  uint32_t error = qarn::os::kErrorNotEnoughMemory;
   try {
-    if (!qarn::LaunchServer(nLOption, pszServerDir, pszSuffix, &pid, &process)) {
+    if (!qarn::LaunchServer(nLOption, pszServerDir, pszSuffix, &pid, &process, &error)) {
       // The server is left running, but its handle is released so that it
       // cannot stay a zombie once it ends.
       if (process != INVALID_HANDLE_VALUE) qarn::os::ProcessClose(process);
+      qarn::RecordStartError(error);
       return nullptr;
     }
+    error = qarn::os::kErrorNotEnoughMemory;
     c_QARNPlus_Session* session = new (std::nothrow) c_QARNPlus_Session(pid, process);
     if (session == nullptr) {
       qarn::os::ProcessClose(process);
+      qarn::RecordStartError(error);
       return nullptr;
     }
     // From here on the session owns the process handle.
@@ -109,13 +114,18 @@ extern "C" QARNPLUS_API void* f_QARNSVR_LoadLibrary(int nLOption, const char* ps
       qarn::AddSession(session);
     } catch (...) {
       delete session;
+      qarn::RecordStartError(error);
       return nullptr;
     }
+    qarn::RecordStartError(qarn::os::kErrorSuccess);
     return session;
+  } catch (unsigned long connect_error) {
+    error = static_cast<uint32_t>(connect_error);
   } catch (...) {
-    if (process != INVALID_HANDLE_VALUE) qarn::os::ProcessClose(process);
-    return nullptr;
   }
+  if (process != INVALID_HANDLE_VALUE) qarn::os::ProcessClose(process);
+  qarn::RecordStartError(error);
+  return nullptr;
 }
 
 extern "C" QARNPLUS_API void f_QARNSVR_FreeLibrary(void* hSession) {
