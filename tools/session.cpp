@@ -24,6 +24,7 @@ constexpr std::chrono::seconds kQuietStart{3};
 constexpr DWORD kFileNotFound = 2;
 constexpr DWORD kAccessDenied = 5;
 constexpr DWORD kPathTooLong = 206;
+constexpr DWORD kBadExeFormat = 193;  // Windows: a file, but no program
 constexpr DWORD kServerEnded = 1067;
 constexpr DWORD kTimeout = 1460;
 
@@ -66,6 +67,7 @@ void SayWhyNoSession(const Options& options, DWORD error) {
       fprintf(stderr, "qarn: no server at %s: not found (use --server-dir and --suffix)\n", server.c_str());
       return;
     case kAccessDenied:
+    case kBadExeFormat:
       fprintf(stderr, "qarn: the server %s is not executable\n", server.c_str());
       return;
     case kPathTooLong:

@@ -15,6 +15,7 @@ extern "C" {
 // system error code on every platform; 0 after one that returned a session.
 //   2 (ERROR_FILE_NOT_FOUND)     there is no server program at that path
 //   5 (ERROR_ACCESS_DENIED)      the server program is not executable
+//   193 (ERROR_BAD_EXE_FORMAT)   (Windows) the file is no program
 //   1460 (ERROR_TIMEOUT)         it did not signal that it is ready in time
 //   1067 (ERROR_PROCESS_ABORTED) it ended before it signalled
 //   anything else                the step that failed (the pipe, memory, ...)
