@@ -25,7 +25,8 @@ extern "C" QARNPLUS_API int f_QARNSVR_FormatServerPath(const char* pszServerDir,
   // Built as a start builds it, so the answer is the path a start would use.
   qarn::LaunchValues values;
   if (!qarn::BuildLaunchValues(0, pszServerDir, pszSuffix, &values)) return -1;
-  return qarn::os::FormatServerExecutable(nSize > 0 ? pszOut : nullptr, nSize, values.server_dir,
+  const bool room = pszOut != nullptr && nSize > 0;
+  return qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, values.server_dir,
                                           values.digits);
 }
 

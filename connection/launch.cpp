@@ -108,6 +108,7 @@ int LaunchServer(int nLOption, const char* pszServerDir, const char* pszSuffix, 
       failure = kErrorServerEnded;
       break;
     case os::WaitResult::kFailed:
+      failure = os::kErrorGenFailure;
       break;
   }
   return 0;
