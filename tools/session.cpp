@@ -14,6 +14,12 @@
 #include <thread>
 #endif
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace qarn::tool {
 namespace {
 
@@ -32,10 +38,22 @@ void* Open(const Options& options) {
   return f_QARNSVR_LoadLibrary(options.option, options.server_dir.c_str(), options.suffix.c_str());
 }
 
+// Someone watches the start: the wait is explained to a person only. In a
+// log or a script's capture, a line that depends on how fast this machine
+// is would make one run's output differ from the next.
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
 #ifdef _GLIBCXX_HAS_GTHREADS
 // Opens the session; if that takes longer than kQuietStart, a watcher says
 // which server it waits for. (Toolchains without threads just wait.)
 void* OpenSaying(const Options& options) {
+  if (!StderrIsTerminal()) return Open(options);
   std::mutex mutex;
   std::condition_variable done_changed;
   bool done = false;
