@@ -1,6 +1,8 @@
 // Why a session did not start, and the sweep of what killed processes left.
 #include "qarnplus/extensions.h"
 
+#include <string>
+
 #include "connection/extensions.h"
 #include "connection/launch.h"
 #include "platform/platform.h"
@@ -22,12 +24,17 @@ extern "C" QARNPLUS_API DWORD f_QARNSVR_GetLastError(void) { return qarn::t_star
 
 extern "C" QARNPLUS_API int f_QARNSVR_FormatServerPath(const char* pszServerDir, const char* pszSuffix,
                                                        char* pszOut, DWORD nSize) {
-  // Built as a start builds it, so the answer is the path a start would use.
-  qarn::LaunchValues values;
-  if (!qarn::BuildLaunchValues(0, pszServerDir, pszSuffix, &values)) return -1;
+  // The pieces a start takes: the folder without one trailing separator, and
+  // the suffix's digits.
+  std::string dir = pszServerDir != nullptr ? pszServerDir : "";
+  if (!dir.empty() && dir.back() == qarn::os::kPathSeparator) dir.pop_back();
+  std::string digits;
+  for (const char* c = pszSuffix != nullptr ? pszSuffix : ""; *c != '\0'; ++c) {
+    if (*c >= '0' && *c <= '9' && digits.size() < qarn::kMaxSuffixDigits) digits += *c;
+  }
   const bool room = pszOut != nullptr && nSize > 0;
-  return qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, values.server_dir,
-                                          values.digits);
+  return qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, dir.c_str(),
+                                          digits.c_str());
 }
 
 extern "C" QARNPLUS_API DWORD f_QARNPLUS_RemoveStaleObjects(int bDryRun, QARNPLUS_STALE_VISITOR pfnVisit,

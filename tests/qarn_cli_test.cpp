@@ -165,7 +165,7 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
       {"--server-dir version", 2, "^qarn: no command: --server-dir took \"version\" as its value"},
       {"--suffix=1 --server-dir /tmp", 2, "^qarn: no command after the options"},
       {"--server-dir /tmp/" + std::string(300, 'a') + " version", 2,
-       "too long: .* characters or more, at most 259"},
+       "too long: .* 314 characters, at most 259"},
       {"--suffix abc version", 2, "--suffix takes up to 31 digits.*\"abc\""},
       {"--suffix -1 version", 2, "--suffix takes up to 31 digits.*\"-1\""},
       {"--server-dir=/nonexistent --suffix 19 version", 1, "no server at /nonexistent/qarn_svr19: not found"},
@@ -210,6 +210,8 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
       {"bench --rounds 0", 2, "--rounds must be a number from 1 to 1000000"},
       {"bench --rounds=0", 2, "--rounds must be a number from 1 to 1000000"},
       {"bench --laps 3", 2, "unknown argument"},
+      {"clean --after x", 2, "--after must be a number from 1 to 2147483647, not \"x\""},
+      {"clean --after", 2, "unknown argument \"--after\""},
       {"--server-dir '" + slow.path() + "' version", 1,
        "^qarn: the server .*/qarn_svr did not start: it ended before it was ready\n$"},
   };

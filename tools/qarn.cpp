@@ -140,7 +140,7 @@ bool CheckServerPath(const Options& options, std::string* error) {
   const size_t length = ServerPath(options).size();
   if (length < MAX_PATH) return true;
   *error = "--server-dir is too long: the server's path would have " + std::to_string(length) +
-           " characters or more, at most " + std::to_string(MAX_PATH - 1) + " are possible";
+           " characters, at most " + std::to_string(MAX_PATH - 1) + " are possible";
   return false;
 }
 

@@ -25,8 +25,7 @@ QARNPLUS_API DWORD f_QARNSVR_GetLastError(void);
 // "<folder>/qarn_svr<digits of suffix>" (".exe" and '\\' on Windows), the
 // folder without one trailing separator, at most 31 digits. Writes it into
 // `pszOut` (cut to fit `nSize` bytes, terminated when nSize > 0) and returns
-// its length, like snprintf (-1 when this program's own folder cannot be
-// found, which a start needs too). A length of MAX_PATH or more is a path the
+// its length, like snprintf. A length of MAX_PATH or more is a path the
 // library cannot start.
 QARNPLUS_API int f_QARNSVR_FormatServerPath(const char* pszServerDir, const char* pszSuffix, char* pszOut,
                                             DWORD nSize);
