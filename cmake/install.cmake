@@ -21,6 +21,16 @@ install(FILES include/qarnplus.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY include/qarnplus DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT qarnplusTargets NAMESPACE qarnplus:: DESTINATION ${QARN_PACKAGE_DIR})
+# The DLLs a Windows consumer's program loads, by name, for
+# qarnplus_copy_runtime() in the package's config.
+set(QARN_PACKAGE_RUNTIME_DLLS "")
+if(WIN32)
+  set(QARN_PACKAGE_RUNTIME_DLLS qarnplus.dll)
+  foreach(dll ${QARN_MINGW_RUNTIME_DLLS})
+    get_filename_component(name "${dll}" NAME)
+    list(APPEND QARN_PACKAGE_RUNTIME_DLLS ${name})
+  endforeach()
+endif()
 configure_package_config_file(cmake/qarnplusConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/qarnplusConfig.cmake
   INSTALL_DESTINATION ${QARN_PACKAGE_DIR}
@@ -43,8 +53,10 @@ configure_file(cmake/qarnplus.pc.in ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.pc @ONL
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.pc DESTINATION lib/pkgconfig)
 
 # Windows: the MinGW runtime DLLs the programs load, from the compiler that
-# built them (cmake/mingw_runtime.cmake), go beside the programs.
+# built them (cmake/mingw_runtime.cmake), go beside the programs. A consumer
+# gets the toolchain file of that very compiler (the posix thread model).
 if(WIN32)
   install(FILES ${QARN_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qarnplus.def DESTINATION lib)
+  install(FILES cmake/mingw-i686-posix.cmake DESTINATION ${QARN_PACKAGE_DIR} RENAME win32-i686.cmake)
 endif()

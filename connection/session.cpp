@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "connection/extensions.h"
 #include "connection/launch.h"
 #include "connection/trace.h"
 #include "platform/platform.h"
@@ -108,7 +109,9 @@ extern "C" QARNPLUS_API void* f_QARNSVR_LoadLibrary(int nLOption, const char* ps
     error = qarn::LaunchServer(nLOption, pszServerDir, pszSuffix, &pid, &process);
     if (error == qarn::os::kErrorSuccess) {
       session = new c_QARNPlus_Session(pid, process);
-      return qarn::AddSession(session);
+      void* handle = qarn::AddSession(session);
+      qarn::NoteError(qarn::os::kErrorSuccess);
+      return handle;
     }
   } catch (unsigned long code) {
     error = static_cast<uint32_t>(code);  // the pipe could not be opened
@@ -122,7 +125,7 @@ extern "C" QARNPLUS_API void* f_QARNSVR_LoadLibrary(int nLOption, const char* ps
   } else if (process != INVALID_HANDLE_VALUE) {
     qarn::os::ProcessClose(process);
   }
-  qarn::os::SetThreadError(error);
+  qarn::NoteError(error);
   return nullptr;
 }
 

@@ -11,6 +11,7 @@
 
 #include <map>
 
+#include "connection/extensions.h"
 #include "connection/session.h"
 #include "platform/platform.h"
 
@@ -75,7 +76,7 @@ c_QARNPlus_Session* LeaseSession(void* h, uint32_t* refusal) {
     }
   }
   if (refusal != nullptr) *refusal = error;
-  os::SetThreadError(error);
+  NoteError(error);
   return nullptr;
 }
 

@@ -54,11 +54,10 @@ void TablesUnlockShared();
 void TablesLockExclusive();
 void TablesUnlockExclusive();
 
-// The calling thread's error code: what a failed call of the library leaves
-// for its caller. SetLastError on Windows, where applications read it with
-// GetLastError; a thread-local value on POSIX.
+// Leaves `code` where the platform keeps a thread's last error for the
+// application: SetLastError on Windows, where programs read it with
+// GetLastError. Nothing on POSIX, where errno belongs to the C library.
 void SetThreadError(uint32_t code);
-uint32_t ThreadError();
 
 // ---- Paths ----------------------------------------------------------------
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets the machine up (if needed), builds the linux-i386 target and runs the
-# demo: the qarn client against the bundled stand-in server. Each step says
+# Sets the machine up (if needed), builds qarn and qarn_svr (linux-i386) and
+# runs the demo: the qarn client against the bundled stand-in server. Each step says
 # what it does, so that a first run (packages to install, everything to build)
 # is never minutes of silence.
 set -euo pipefail

@@ -8,9 +8,14 @@
 #     and an import library made from lib/qarnplus.def, as another toolchain
 #     would make its own;
 #   - tests/windows/throw_client.cpp: faults in the program and a system code
-#     thrown by a DLL constructor must reach the program's own handlers.
-# The programs built here run with the package's bin/ on the DLL search path,
-# as a Windows user would put it on PATH.
+#     thrown by a DLL constructor must reach the program's own handlers;
+#   - a program that finds no DLL must say which one is missing (Wine's
+#     loader message), not only exit with 53;
+#   - tests/windows/threads_consumer/: std::thread threads with a session
+#     each, built with the package's own toolchain file (the posix thread
+#     model) and run from the DLLs that qarnplus_copy_runtime() put beside it.
+# The other programs built here run with the package's bin/ on the DLL search
+# path, as a Windows user would put it on PATH.
 # Usage: scripts/windows-package-test.sh [BUILD_DIR]   (default build/win32-i686, already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +36,9 @@ echo "windows-package-test: installed qarn.exe demo: ok"
 bin_dir="Z:${prefix//\//\\}\\bin"   # the package's bin/ as Wine names it
 export WINEPATH=$bin_dir
 
-cmake -S examples/consumer -B "$work/consumer" --toolchain "$PWD/cmake/win32-i686.cmake" \
+toolchain=$prefix/lib/cmake/qarnplus/win32-i686.cmake
+[ -f "$toolchain" ] || fail "the package has no toolchain file"
+cmake -S examples/consumer -B "$work/consumer" --toolchain "$toolchain" \
   -DCMAKE_PREFIX_PATH="$prefix" >"$work/log" 2>&1 || { cat "$work/log"; fail "consumer: configure failed"; }
 cmake --build "$work/consumer" >"$work/log" 2>&1 || { cat "$work/log"; fail "consumer: build failed"; }
 out=$(wine32 "$work/consumer/tour.exe") || fail "consumer tour.exe failed: $out"
@@ -59,3 +66,19 @@ open: system code 2"
 out=$(wine32 "$work/throw_client.exe") || fail "throw client failed: $out"
 diff <(echo "$expected") <(echo "$out") || fail "throw client: not every exception reached the program"
 echo "windows-package-test: exceptions from the DLL caught in the program: ok"
+
+# Nothing beside the program and nothing on WINEPATH: the loader must name
+# the DLL it did not find.
+status=0
+out=$(WINEPATH= wine32 "$work/c_client.exe" "$bin_dir") || status=$?
+[ "$status" = 53 ] || fail "a program without its DLL: exit $status, not 53: $out"
+grep -qi "qarnplus.dll.*not found" <<<"$out" || fail "a program without its DLL said nothing about it: $out"
+echo "windows-package-test: a missing DLL is named: ok"
+
+cmake -S tests/windows/threads_consumer -B "$work/threads" --toolchain "$toolchain" \
+  -DCMAKE_PREFIX_PATH="$prefix" >"$work/log" 2>&1 || { cat "$work/log"; fail "threads: configure failed"; }
+cmake --build "$work/threads" >"$work/log" 2>&1 || { cat "$work/log"; fail "threads: build failed"; }
+[ -f "$work/threads/qarnplus.dll" ] || fail "qarnplus_copy_runtime put no qarnplus.dll beside the program"
+out=$(WINEPATH= wine32 "$work/threads/threads_consumer.exe") || fail "threaded consumer failed: $out"
+grep -q "^all threads done$" <<<"$out" || fail "threaded consumer: $out"
+echo "windows-package-test: threaded consumer with the DLLs copied beside it: ok"

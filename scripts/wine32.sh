@@ -15,7 +15,10 @@ wine=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver
 export WINEARCH=win32
 export WINEPREFIX=${QARN_WINE32_PREFIX:-$root/build/wine32-prefix}
-export WINEDEBUG=${WINEDEBUG:--all}
+# Quiet, except the loader's errors: a program whose DLL is missing then says
+# which one ("err:module:import_dll Library ... not found") instead of only
+# exiting with 53 (STATUS_DLL_NOT_FOUND).
+export WINEDEBUG=${WINEDEBUG:--all,err+module}
 # Services a console program never needs; under the emulator they cost 15-25 s
 # per start and winedevice crashes. mscoree and mshtml stop the Mono and Gecko
 # installers when the prefix is made.

@@ -17,6 +17,7 @@
 #include "peer_session.h"
 #include "qarnplus/callback.h"
 #include "qarnplus/driver.h"
+#include "qarnplus/extensions.h"
 #include "qarnplus/filters.h"
 #include "qarnplus/server.h"
 
@@ -45,7 +46,7 @@ TEST(StaleHandle, NeverReachesALaterSession) {
     const char* reply = "untouched";
     f_QARNDRV_Invoke(freed, "status", &reply, nullptr);
     EXPECT_EQ(nullptr, reply);
-    EXPECT_EQ(os::kErrorInvalidHandle, os::ThreadError());
+    EXPECT_EQ(os::kErrorInvalidHandle, f_QARNSVR_GetLastError());
     EXPECT_EQ(-1, f_QARNSVR_GetVersion(freed));
     EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(freed, static_cast<DXML_TAG>(1)));
     c_QARNPlus_FilterEntry entry(freed, reinterpret_cast<c_QARNPlus_FilterEntry::PfnCreate>(0x1000));
@@ -69,7 +70,7 @@ struct Nested {
 
 int WINAPI CallBackIntoTheSessions(unsigned char* password, unsigned int* length, const char*) {
   g_nested.own_version = f_QARNSVR_GetVersion(g_nested.own);
-  g_nested.own_error = os::ThreadError();
+  g_nested.own_error = f_QARNSVR_GetLastError();
   f_QARNDRV_Invoke(g_nested.own, "status", &g_nested.own_reply, nullptr);
   g_nested.own_tag = f_QARNDRV_GetTagNameByID(g_nested.own, static_cast<DXML_TAG>(1));
   f_QARNDRV_Clean(g_nested.own);        // refused: the driver stays initialised
@@ -130,7 +131,7 @@ TEST(LaunchLimits, ValuesThatDoNotFitFailTheStart) {
     qarn::LaunchValues values;
     EXPECT_EQ(c.error, qarn::BuildLaunchValues(0, c.dir.c_str(), c.suffix.c_str(), &values)) << c.suffix;
     EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, c.dir.c_str(), c.suffix.c_str()));
-    EXPECT_EQ(c.error, os::ThreadError()) << c.suffix;
+    EXPECT_EQ(c.error, f_QARNSVR_GetLastError()) << c.suffix;
   }
   EXPECT_FALSE(std::filesystem::exists(folder.path() + "/server.pid")) << "a server was started";
 

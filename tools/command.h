@@ -16,6 +16,13 @@ struct Options {
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
+// The library uses at most this many digits of a suffix, and drops any other
+// character; qarn refuses what it would drop.
+constexpr size_t kMaxSuffixDigits = 31;
+
+// The longest message the library reads, a reply among them.
+constexpr unsigned kReplySlotSize = 1024;
+
 struct Command {
   const char* name;
   const char* arguments;  // for the usage line

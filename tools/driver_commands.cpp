@@ -4,7 +4,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "connection/message.h"
 #include "qarnplus/driver.h"
 #include "qarnplus/filters.h"
 #include "qarnplus/server.h"
@@ -68,7 +67,7 @@ int RunInvoke(const Options& options, const std::vector<std::string>& args) {
   if (!ReplyIsComplete(text)) {
     fprintf(stderr,
             "qarn invoke: the server cut its reply to fit one %u-byte message (%zu characters arrived)\n",
-            static_cast<unsigned>(msg::kSlotSize), text.size());
+            kReplySlotSize, text.size());
     return kExitFailed;
   }
   if (ReplyValue(text, "SUCCESS") != "true") {

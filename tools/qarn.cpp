@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "connection/launch.h"
-#include "platform/platform.h"
+#include "qarnplus/wintypes.h"
 #include "tools/client_callbacks.h"
 #include "tools/command.h"
 #include "tools/interrupt.h"
+#include "tools/own_path.h"
 
 namespace qarn::tool {
 namespace {
@@ -79,14 +79,16 @@ const std::vector<Command> kCommands = {
      "  the mean time per operation. For the full benchmarks, each beside a raw\n"
      "  baseline measured in the same run, use bench/run.sh.\n",
      0, 4, RunBench},
-    {"clean", "[--dry-run]", "remove blocks, start events and sockets left by killed processes",
+    {"clean", "[--dry-run] [--after PID]", "remove blocks, start events and sockets left by killed processes",
      "  Removes this user's shared blocks and start events whose process has\n"
      "  ended (their names carry its id and start time), and sockets of servers\n"
      "  that no longer run, printing each. The library does the same once per\n"
      "  process before its first block. Names without a process id and start\n"
      "  time (a QARN_NS you set) are never touched.\n"
-     "  --dry-run      only list them\n",
-     0, 1, RunClean},
+     "  --dry-run      only list them\n"
+     "  --after PID    first wait until process PID has ended (an interrupted qarn\n"
+     "                 starts this for itself)\n",
+     0, 3, RunClean},
 };
 
 void PrintCommandHelp(const Command& command) {
@@ -120,15 +122,6 @@ void PrintUsage(FILE* out) {
           "Start with: qarn demo\n");
 }
 
-std::string OwnFolder() {
-  char path[MAX_PATH] = "";
-  if (os::ExecutablePath(path, sizeof path) != os::kErrorSuccess) return ".";
-  char* last = strrchr(path, os::kPathSeparator);
-  if (last == nullptr) return ".";
-  *last = '\0';
-  return path;
-}
-
 // The options that go before the command. Each checks its value and stores
 // it; false with the reason when the value cannot be used.
 struct GlobalOption {
@@ -141,8 +134,8 @@ bool SetServerDir(const std::string& value, Options* options, std::string*) {
   return true;
 }
 
-// The library builds the server's path in MAX_PATH characters and cuts a
-// longer one, which would then name some other program or none.
+// The library builds the server's path in MAX_PATH characters; a longer one
+// cannot be started.
 bool CheckServerPath(const Options& options, std::string* error) {
   const size_t length = ServerPath(options).size();
   if (length < MAX_PATH) return true;
@@ -232,6 +225,7 @@ static int Main(int argc, char** argv) {
   Options options;
   options.server_dir = OwnFolder();
   int i = 1;
+  const char* last_value_of = nullptr;  // the option that took the last word as its value
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const std::string word = argv[i];
     if (word == "--help" || word == "-h") {
@@ -252,6 +246,7 @@ static int Main(int argc, char** argv) {
       fprintf(stderr, "qarn: %s needs a value\n", argv[i]);
       return kExitUsage;
     }
+    last_value_of = equals == std::string::npos ? option->name : nullptr;
     std::string error;
     if (!option->apply(equals != std::string::npos ? word.substr(equals + 1) : argv[++i], &options, &error)) {
       fprintf(stderr, "qarn: %s\n", error.c_str());
@@ -264,8 +259,18 @@ static int Main(int argc, char** argv) {
     return kExitUsage;
   }
   ExportTrace(options);
-  if (i >= argc) {
+  if (argc == 1) {
     PrintUsage(stderr);
+    return kExitUsage;
+  }
+  if (i >= argc) {
+    // "qarn --server-dir version": the command went as the option's value.
+    if (last_value_of != nullptr && FindCommand(argv[argc - 1]) != nullptr) {
+      fprintf(stderr, "qarn: no command: %s took \"%s\" as its value (qarn %s VALUE %s)\n", last_value_of,
+              argv[argc - 1], last_value_of, argv[argc - 1]);
+    } else {
+      fprintf(stderr, "qarn: no command after the options (see qarn --help)\n");
+    }
     return kExitUsage;
   }
   const std::string name = argv[i];

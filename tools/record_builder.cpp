@@ -2,12 +2,12 @@
 #include "tools/record_builder.h"
 
 #include <ctype.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "tools/command.h"
-#include "transport/legpack_engine.h"
 
 namespace qarn::tool {
 
@@ -17,6 +17,18 @@ using transport::FieldRule;
 using transport::SizeRule;
 
 namespace {
+
+// A record's pointer fields hold 32-bit addresses, little-endian.
+uint8_t* ReadPointer(const uint8_t* at) {
+  uint32_t value = 0;
+  memcpy(&value, at, sizeof value);
+  return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(value));
+}
+
+void WritePointer(uint8_t* at, const void* pointer) {
+  const auto value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+  memcpy(at, &value, sizeof value);
+}
 
 // Sizes a buffer gets when no len@ setting names it.
 constexpr uint32_t kDefaultBufferBytes = 16;
@@ -290,7 +302,7 @@ bool RecordBuilder::FillFields(const FieldRule* fields, uint8_t count, uint8_t* 
         memcpy(buffer, text->text.data(), text->text.size());
       }
     }
-    transport::WritePointer(base + field.offset, buffer);
+    WritePointer(base + field.offset, buffer);
   }
   return true;
 }
@@ -314,7 +326,7 @@ bool RecordBuilder::FillDependentFields(const FieldRule* fields, uint8_t count, 
         return false;
       }
     }
-    uint8_t* cell = transport::ReadPointer(base + field.arg);
+    uint8_t* cell = ReadPointer(base + field.arg);
     if (cell == nullptr) size = 0;  // its size holder was left NULL
     if (cell != nullptr && field.size == SizeRule::kLengthPairSum) {
       WriteLittleEndian(cell, size - size / 2, 2);
@@ -324,7 +336,7 @@ bool RecordBuilder::FillDependentFields(const FieldRule* fields, uint8_t count, 
     }
     if (null) continue;
     uint8_t* buffer = Allocate(prefix + "@" + std::to_string(field.offset) + " buffer", size);
-    transport::WritePointer(base + field.offset, buffer);
+    WritePointer(base + field.offset, buffer);
   }
   return true;
 }
@@ -335,7 +347,7 @@ bool RecordBuilder::BuildChain(const transport::ChainRule& chain, uint8_t* head_
   for (uint32_t n = 1; n <= nodes; ++n) {
     const std::string label = "node " + std::to_string(n);
     uint8_t* node = Allocate(label, chain.node_size);
-    transport::WritePointer(link, node);
+    WritePointer(link, node);
     if (!FillFields(chain.fields, chain.field_count, node, label + " ", {}, 0, error)) return false;
     link = node + chain.link_offset;
   }

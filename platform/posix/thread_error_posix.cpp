@@ -1,15 +1,10 @@
-// The calling thread's error code on POSIX, where errno is the C library's
-// and would be overwritten by the next system call.
+// POSIX has no last error of the system's for a library to leave its codes
+// in (errno belongs to the C library and the next system call): the library
+// keeps its own, which f_QARNSVR_GetLastError reads on every platform.
 #include "platform/platform.h"
 
 namespace qarn::os {
-namespace {
 
-thread_local uint32_t t_error = kErrorSuccess;
-
-}  // namespace
-
-void SetThreadError(uint32_t code) { t_error = code; }
-uint32_t ThreadError() { return t_error; }
+void SetThreadError(uint32_t) {}
 
 }  // namespace qarn::os

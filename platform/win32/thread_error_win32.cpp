@@ -1,5 +1,5 @@
-// The calling thread's error code on Windows: the system's own last error,
-// so that an application reads the library's codes with GetLastError.
+// The system's own last error of the calling thread, so that a Windows
+// program reads the library's codes with GetLastError as well.
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -7,6 +7,5 @@
 namespace qarn::os {
 
 void SetThreadError(uint32_t code) { SetLastError(code); }
-uint32_t ThreadError() { return GetLastError(); }
 
 }  // namespace qarn::os

@@ -1,0 +1,47 @@
+// Why the last call failed, and the sweep of what killed processes left.
+#include "qarnplus/extensions.h"
+
+#include <string>
+
+#include "connection/extensions.h"
+#include "connection/launch.h"
+#include "platform/platform.h"
+
+namespace qarn {
+namespace {
+
+// Per thread, as Windows keeps its last error: a call on another thread
+// does not change the answer for this one. Kept by the library itself, so
+// that no system call made since can overwrite it.
+thread_local uint32_t t_lastError = 0;
+
+}  // namespace
+
+void NoteError(uint32_t code) {
+  t_lastError = code;
+  os::SetThreadError(code);
+}
+
+}  // namespace qarn
+
+extern "C" QARNPLUS_API DWORD f_QARNSVR_GetLastError(void) { return qarn::t_lastError; }
+
+extern "C" QARNPLUS_API int f_QARNSVR_FormatServerPath(const char* pszServerDir, const char* pszSuffix,
+                                                       char* pszOut, DWORD nSize) {
+  // The pieces a start takes: the folder without one trailing separator, and
+  // the suffix's digits.
+  std::string dir = pszServerDir != nullptr ? pszServerDir : "";
+  if (!dir.empty() && dir.back() == qarn::os::kPathSeparator) dir.pop_back();
+  std::string digits;
+  for (const char* c = pszSuffix != nullptr ? pszSuffix : ""; *c != '\0'; ++c) {
+    if (*c >= '0' && *c <= '9' && digits.size() < qarn::kMaxSuffixDigits) digits += *c;
+  }
+  const bool room = pszOut != nullptr && nSize > 0;
+  return qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, dir.c_str(),
+                                          digits.c_str());
+}
+
+extern "C" QARNPLUS_API DWORD f_QARNPLUS_RemoveStaleObjects(int bDryRun, QARNPLUS_STALE_VISITOR pfnVisit,
+                                                            void* pContext) {
+  return static_cast<DWORD>(qarn::os::RemoveStaleObjects(bDryRun != 0, pfnVisit, pContext));
+}
