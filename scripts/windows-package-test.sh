@@ -11,6 +11,8 @@
 #     thrown by a DLL constructor must reach the program's own handlers;
 #   - a program that finds no DLL must say which one is missing (Wine's
 #     loader message), not only exit with 53;
+#   - tests/windows/misuse_client.cpp: a freed handle, a call from a callback
+#     on the waiting session, launch values that do not fit, a suspended server
 #   - tests/windows/threads_consumer/: std::thread threads with a session
 #     each, built with the package's own toolchain file (the posix thread
 #     model) and run from the DLLs that qarnplus_copy_runtime() put beside it.
@@ -66,6 +68,20 @@ open: system code 2"
 out=$(wine32 "$work/throw_client.exe") || fail "throw client failed: $out"
 diff <(echo "$expected") <(echo "$out") || fail "throw client: not every exception reached the program"
 echo "windows-package-test: exceptions from the DLL caught in the program: ok"
+
+i686-w64-mingw32-g++-posix -std=c++17 -O2 -o "$work/misuse_client.exe" tests/windows/misuse_client.cpp \
+  -I"$prefix/include" "$prefix/lib/libqarnplus.dll.a" || fail "misuse client: build failed"
+expected="stale handle: version -1, error 6, reused no, reached a later session no
+nested: own -1 error 170, other answered, outer result 77 password 12345, after in step
+launch long folder: refused, error 206
+launch 32 digits: refused, error 87
+launch quote: refused, error 87
+launch long command line: refused, error 206
+stopped server: FreeLibrary returned in bounds
+reply timeout: -1 then -1"
+out=$(wine32 "$work/misuse_client.exe" "$bin_dir") || fail "misuse client failed: $out"
+diff <(echo "$expected") <(echo "$out") || fail "misuse client: a careless call was not refused as on Linux"
+echo "windows-package-test: stale handles, nested calls, launch limits and a stopped server: ok"
 
 # Nothing beside the program and nothing on WINEPATH: the loader must name
 # the DLL it did not find.
