@@ -2,7 +2,8 @@
 # Installs the linux-i386 build to a fresh prefix, moves the prefix (the tree
 # must not depend on where it was installed), and builds the tour in
 # examples/consumer/ against it as a user would: with find_package, with
-# pkg-config from CMake, and with g++ and pkg-config by hand. Each program must
+# pkg-config from CMake, and with g++ and pkg-config by hand, and builds the
+# qarn client against it alone. Each program must
 # find the installed server through what the package says and run. A 64-bit
 # project must be told in words that it has to be 32-bit.
 # Usage: scripts/consumer-test.sh [BUILD_DIR]   (default build/linux-i386, already built)
@@ -48,6 +49,16 @@ out=$(env -i PATH="$PATH" "$work/tour-by-hand" "$(pkg-config --variable=serverdi
   || fail "g++ with pkg-config: the tour failed: $out"
 grep -q "the server's message: \"[^\"]" <<<"$out" || fail "g++ with pkg-config: $out"
 echo "consumer-test: g++ with pkg-config: ok"
+
+# The client on its own against the installed package: it needs nothing of
+# the library but the exported interface.
+cmake -S tools -B "$work/build-qarn" -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_PREFIX_PATH="$prefix" >"$work/log" 2>&1 \
+  || { cat "$work/log"; fail "qarn against the package: configure failed"; }
+cmake --build "$work/build-qarn" -j2 >"$work/log" 2>&1 || { cat "$work/log"; fail "qarn against the package: build failed"; }
+out=$(env -i PATH="$PATH" "$work/build-qarn/qarn" --server-dir "$prefix/bin" demo 2>&1) \
+  || fail "qarn built against the package: $out"
+grep -q "^server version: [1-9]" <<<"$out" || fail "qarn built against the package: $out"
+echo "consumer-test: qarn built against the installed package alone: ok"
 
 if cmake -S examples/consumer -B "$work/build-64" -DCMAKE_PREFIX_PATH="$prefix" >"$work/log" 2>&1; then
   fail "a 64-bit project accepted the package"
