@@ -11,6 +11,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include "qarnplus/wintypes.h"
 
@@ -63,6 +64,13 @@ uint32_t ExecutablePath(char* out, size_t size);
 // separator) for the digit suffix `digits`: "%s\qarn_svr%s.exe" on Windows,
 // "%s/qarn_svr%s" on POSIX. Returns the snprintf result.
 int FormatServerExecutable(char* out, size_t size, const char* folder, const char* digits);
+
+// ---- Environment ----------------------------------------------------------
+
+// The environment variable `name`, or NULL. On POSIX also NULL in a process
+// that runs with privileges its caller does not have (set-user-id, file
+// capabilities), so a caller cannot steer such a program's files with it.
+const char* EnvironmentValue(const char* name);
 
 // ---- Namespace of object names (POSIX) ------------------------------------
 
@@ -195,6 +203,17 @@ size_t MappingViewSize(HANDLE mapping, const void* view);
 // Windows, ${QARN_CONFIG:-/etc/qarn/qarn_svr.conf} on POSIX). Returns an error
 // code when the key or value is missing or unreadable.
 uint32_t ReadDebugSetting(uint32_t* value);
+
+// ---- Trace file ----------------------------------------------------------
+
+// Opens `path` for appending, for the message trace, so that a name another
+// local user planted cannot redirect or block the writes: a symbolic link or
+// reparse point is not followed, a FIFO or device is not waited on, a new
+// file is private to this user (0600; an owner-only access list on
+// Windows), and anything but a regular file of this user with a single name
+// is refused with kErrorAccessDenied. Not inherited by started processes.
+// Returns NULL and the error code in `error` when it fails.
+FILE* TraceFileOpen(const char* path, uint32_t* error);
 
 // ---- Fault texts ----------------------------------------------------------
 

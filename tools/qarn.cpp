@@ -171,10 +171,14 @@ bool SetOption(const std::string& value, Options* options, std::string* error) {
   return true;
 }
 
+// Checked as the library will open it, so that a planted link or FIFO is
+// refused here with a clear message instead of being written to or waited on.
 bool SetTrace(const std::string& value, Options* options, std::string* error) {
-  FILE* file = value.empty() ? nullptr : fopen(value.c_str(), "a");
+  uint32_t code = 0;
+  FILE* file = value.empty() ? nullptr : os::TraceFileOpen(value.c_str(), &code);
   if (file == nullptr) {
     *error = "--trace: cannot write to \"" + value + "\"";
+    if (code == os::kErrorAccessDenied) *error += ": not a regular file of this user";
     return false;
   }
   fclose(file);

@@ -61,7 +61,7 @@ struct FileCloser {
 // The name is compared without regard to case, as registry value names are.
 // The first "Debug" line decides.
 uint32_t ReadDebugSetting(uint32_t* value) {
-  const char* path = getenv("QARN_CONFIG");
+  const char* path = EnvironmentValue("QARN_CONFIG");
   if (path == nullptr || path[0] == '\0') path = kDefaultConfigPath;
   std::unique_ptr<FILE, FileCloser> file(fopen(path, "re"));
   if (!file) return kErrorFileNotFound;
