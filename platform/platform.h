@@ -76,7 +76,8 @@ const char* EnvironmentValue(const char* name);
 
 // QARN_NS from the environment, else "<pid>-<start>": the decimal process id
 // and the process's start time, so that a process that is given a dead
-// process's id never meets its names. Windows keeps the system's global names
+// process's id never meets its names. Read once per process (again in the
+// child of a fork): a later change to QARN_NS does not move its names. Windows keeps the system's global names
 // and returns "" here.
 const char* ObjectNamespace();
 
@@ -145,8 +146,9 @@ uint32_t CurrentProcessId();
 
 // One attempt to open the pipe of server `server_pid` (CreateFileA). Fails
 // with kErrorFileNotFound while it does not exist yet, kErrorPipeBusy while
-// the listener is busy; on POSIX kErrorAccessDenied when the peer is not
-// `server_pid` or not of this user.
+// the listener is busy; kErrorAccessDenied when the pipe's server is not
+// `server_pid` (on POSIX also when it is not of this user). On Windows the
+// server may identify the client but never act as it.
 uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe);
 // WaitNamedPipeA: waits until the busy pipe can take a connection.
 uint32_t PipeWaitBusy(uint32_t server_pid, uint32_t timeout_ms);
@@ -164,9 +166,16 @@ void PipeClose(HANDLE pipe);
 
 // ---- Message pipe, server end ---------------------------------------------
 
-// Creates the listening pipe named after `own_pid`.
+// The environment variable through which the library tells a server it
+// starts on Windows which process its client is (the decimal pid).
+constexpr char kApplicationPidVariable[] = "QARN_APPLICATION_PID";
+
+// Creates the listening pipe named after `own_pid`; on Windows the first and
+// only instance of that name, open to this user alone.
 uint32_t PipeListen(uint32_t own_pid, HANDLE* listener);
-// Waits for the one client; on POSIX a peer of another user is refused, and
+// Waits for the one client; on Windows a client that is not the process
+// kApplicationPidVariable names (when it is set) is dropped and the wait goes
+// on; on POSIX a peer of another user is refused, and
 // the wait ends with kErrorBrokenPipe once the application this server was
 // started for (the process its namespace names) has ended, or after two
 // minutes, when an application that is still there would have given up.

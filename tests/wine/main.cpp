@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
       {"named object", wine_test::RunNamedObjectTests},
       {"system data", wine_test::RunSystemDataTests},
       {"fault translation", wine_test::RunFaultTranslationTests},
+      {"intruder", wine_test::RunIntruderTests},
   };
   for (const auto& group : groups) {
     const int failed_before = wine_test::g_failed;

@@ -20,6 +20,8 @@ enum PeerRole {
   kPeerExitWithoutSignal,  // exits at once
   kPeerMapping,            // opens the mapping named by the argument
   kPeerFault,              // faults in the way the argument names
+  kPeerSquatter,           // makes the pipe of the pid in the argument first and answers its client
+  kPeerIntruder,           // opens the pipe of the pid in the argument before its application does
 };
 
 constexpr DWORD kPeerTimeoutMs = 30000;
@@ -43,11 +45,13 @@ void RunPipeTests();
 void RunNamedObjectTests();
 void RunSystemDataTests();
 void RunFaultTranslationTests();
+void RunIntruderTests();
 
 // The peer's side: the process exit code for `role`, by group.
 int RunPeer(int role, const char* argument, const char* event_name);
 int PeerPipeRole(int role, const char* event_name);
 int PeerMappingRole(const char* block_name, const char* event_name);
 int PeerFaultRole(const char* variant, const char* event_name);
+int PeerIntruderRole(int role, const char* pid, const char* event_name);
 
 }  // namespace wine_test
