@@ -78,6 +78,20 @@ void ServerServesOnlyItsApplication() {
   _putenv((std::string(kApplicationPidVariable) + "=").c_str());
 }
 
+// Another process made the next start event's name first: creating it is
+// refused as taken (the start moves on to the next name) rather than
+// waiting on an event the squatter sets.
+void SquattedStartEventIsTaken() {
+  const std::string name = UniqueName("squatted");
+  Peer squatter;
+  if (!StartPeer(kPeerEventSquatter, name, &squatter)) return;
+  HANDLE event = nullptr;
+  CHECK_EQ(EventCreate(name.c_str(), &event), kErrorAlreadyExists);
+  CHECK(event == nullptr);
+  CHECK_EQ(EventSignal(name.c_str()), 0);  // lets the squatter go
+  CHECK_EQ(FinishPeer(&squatter), 0);
+}
+
 // The access list of `object`: exactly one entry, allowing our user.
 bool OnlyOurUser(HANDLE object) {
   PACL dacl = nullptr;
@@ -118,8 +132,14 @@ void ObjectsAreOpenToOurUserAlone() {
 
 }  // namespace
 
-int PeerIntruderRole(int role, const char* pid, const char* event_name) {
-  const std::string name = "\\\\.\\Pipe\\" + std::string(pid);
+int PeerIntruderRole(int role, const char* argument, const char* event_name) {
+  if (role == kPeerEventSquatter) {
+    const HANDLE squatted = CreateEventA(nullptr, FALSE, FALSE, argument);
+    if (squatted == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return 130;
+    if (EventSignal(event_name) != kErrorSuccess) return 131;
+    return WaitForSingleObject(squatted, kPeerTimeoutMs) == WAIT_OBJECT_0 ? 0 : 132;
+  }
+  const std::string name = "\\\\.\\Pipe\\" + std::string(argument);
   if (role == kPeerSquatter) {
     const HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_WAIT,
                                          PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
@@ -135,7 +155,7 @@ int PeerIntruderRole(int role, const char* pid, const char* event_name) {
   }
   // The intruder: reached the listener, then is it dropped unheard?
   HANDLE pipe = INVALID_HANDLE_VALUE;
-  if (PipeOpen(static_cast<uint32_t>(atoi(pid)), &pipe) != kErrorSuccess) return 120;
+  if (PipeOpen(static_cast<uint32_t>(atoi(argument)), &pipe) != kErrorSuccess) return 120;
   if (EventSignal(event_name) != kErrorSuccess) return 121;
   char buffer[64];
   uint32_t length = 0;
@@ -147,6 +167,7 @@ int PeerIntruderRole(int role, const char* pid, const char* event_name) {
 void RunIntruderTests() {
   SquatterIsRefused();
   ServerServesOnlyItsApplication();
+  SquattedStartEventIsTaken();
   ObjectsAreOpenToOurUserAlone();
 }
 

@@ -57,7 +57,8 @@ int RunPeer(int role, const char* argument, const char* event_name) {
   if (role == kPeerExitWithoutSignal) return 0;
   if (role == kPeerMapping) return PeerMappingRole(argument, event_name);
   if (role == kPeerFault) return PeerFaultRole(argument, event_name);
-  if (role == kPeerSquatter || role == kPeerIntruder) return PeerIntruderRole(role, argument, event_name);
+  if (role == kPeerSquatter || role == kPeerIntruder || role == kPeerEventSquatter)
+    return PeerIntruderRole(role, argument, event_name);
   return PeerPipeRole(role, event_name);
 }
 

@@ -22,6 +22,7 @@ enum PeerRole {
   kPeerFault,              // faults in the way the argument names
   kPeerSquatter,           // makes the pipe of the pid in the argument first and answers its client
   kPeerIntruder,           // opens the pipe of the pid in the argument before its application does
+  kPeerEventSquatter,      // makes the event named by the argument first and holds it until it is set
 };
 
 constexpr DWORD kPeerTimeoutMs = 30000;
@@ -52,6 +53,6 @@ int RunPeer(int role, const char* argument, const char* event_name);
 int PeerPipeRole(int role, const char* event_name);
 int PeerMappingRole(const char* block_name, const char* event_name);
 int PeerFaultRole(const char* variant, const char* event_name);
-int PeerIntruderRole(int role, const char* pid, const char* event_name);
+int PeerIntruderRole(int role, const char* argument, const char* event_name);
 
 }  // namespace wine_test
