@@ -77,8 +77,8 @@ const char* EnvironmentValue(const char* name);
 // QARN_NS from the environment, else "<pid>-<start>": the decimal process id
 // and the process's start time, so that a process that is given a dead
 // process's id never meets its names. Read once per process (again in the
-// child of a fork): a later change to QARN_NS does not move its names. Windows keeps the system's global names
-// and returns "" here.
+// child of a fork): a later change to QARN_NS does not move its names. Windows keeps the system's global
+// names and returns "" here.
 const char* ObjectNamespace();
 
 // ---- Objects left by processes that died (POSIX) --------------------------
@@ -220,8 +220,8 @@ uint32_t ReadDebugSetting(uint32_t* value);
 // reparse point is not followed, a FIFO or device is not waited on, a new
 // file is private to this user (0600; an owner-only access list on
 // Windows), and anything but a regular file of this user with a single name
-// is refused with kErrorAccessDenied. Not inherited by started processes.
-// Returns NULL and the error code in `error` when it fails.
+// is refused with kErrorAccessDenied (on POSIX the null device is allowed). Not inherited by started
+// processes. Returns NULL and the error code in `error` when it fails.
 FILE* TraceFileOpen(const char* path, uint32_t* error);
 
 // ---- Fault texts ----------------------------------------------------------

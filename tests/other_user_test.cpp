@@ -128,6 +128,10 @@ TEST_F(OtherUser, PlantedTracePathsAreRefusedWithoutWriting) {
   EXPECT_LE(read(reader, &byte, 1), 0) << "wrote into the FIFO";
   close(reader);
 
+  // Of the devices only the null device takes a trace.
+  EXPECT_EQ("refused", TraceOpenOutcome("/dev/zero"));
+  EXPECT_EQ("opened", TraceOpenOutcome("/dev/null"));
+
   // A second name for a file of ours is no trace file either.
   const fs::path second_name = private_ / "second-name";
   fs::create_hard_link(secret, second_name);
