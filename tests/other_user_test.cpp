@@ -141,8 +141,9 @@ TEST_F(OtherUser, PlantedTracePathsAreRefusedWithoutWriting) {
 
 // Our own trace file, new or existing, is appended to, and a new one is
 // private: the lines carry addresses of our heap.
-TEST_F(OtherUser, OwnTraceFileIsPrivateAndAppended) {
-  const fs::path path = shared_ / "trace";
+TEST(TraceFile, OwnFileIsPrivateAndAppended) {
+  const hardening::PrivateRuntime runtime;
+  const fs::path path = runtime.root() / "trace";
   uint32_t error = 1;
   FILE* file = os::TraceFileOpen(path.c_str(), &error);
   ASSERT_NE(nullptr, file);
