@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -38,15 +39,23 @@ namespace {
 // so it is made once instead of with a look through the environment or
 // system calls per name: on first use, and again in the child of every fork
 // (where only the forking thread runs, so nobody reads it meanwhile).
-char g_own_namespace[posix::kNamespaceRoom];
-const char* g_namespace = g_own_namespace;
+// A set QARN_NS is copied, so that the application changing or freeing its
+// environment later cannot move the names (one too long for any object name
+// is only pointed at: every name made from it fails anyway).
+char g_namespace_copy[256];
+const char* g_namespace = g_namespace_copy;
 
 void FormatNamespace() {
-  if (const char* ns = EnvironmentValue("QARN_NS")) {
-    g_namespace = ns;
+  const char* ns = EnvironmentValue("QARN_NS");
+  if (ns == nullptr) {
+    static_assert(sizeof g_namespace_copy >= posix::kNamespaceRoom, "room for <pid>-<start>");
+    posix::FormatOwnNamespace(g_namespace_copy);
+    g_namespace = g_namespace_copy;
+  } else if (strlen(ns) < sizeof g_namespace_copy) {
+    memcpy(g_namespace_copy, ns, strlen(ns) + 1);
+    g_namespace = g_namespace_copy;
   } else {
-    posix::FormatOwnNamespace(g_own_namespace);
-    g_namespace = g_own_namespace;
+    g_namespace = ns;
   }
 }
 
