@@ -1,6 +1,8 @@
 // Why the last call failed, and the sweep of what killed processes left.
 #include "qarnplus/extensions.h"
 
+#include <stdio.h>
+
 #include <string>
 
 #include "connection/extensions.h"
@@ -39,6 +41,15 @@ extern "C" QARNPLUS_API int f_QARNSVR_FormatServerPath(const char* pszServerDir,
   const bool room = pszOut != nullptr && nSize > 0;
   return qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, dir.c_str(),
                                           digits.c_str());
+}
+
+extern "C" QARNPLUS_API DWORD f_QARNPLUS_CheckTraceFile(const char* pszPath) {
+  if (pszPath == nullptr || pszPath[0] == '\0') return qarn::os::kErrorInvalidParameter;
+  uint32_t error = qarn::os::kErrorSuccess;
+  FILE* file = qarn::os::TraceFileOpen(pszPath, &error);
+  if (file == nullptr) return error != qarn::os::kErrorSuccess ? error : qarn::os::kErrorGenFailure;
+  fclose(file);
+  return qarn::os::kErrorSuccess;
 }
 
 extern "C" QARNPLUS_API DWORD f_QARNPLUS_RemoveStaleObjects(int bDryRun, QARNPLUS_STALE_VISITOR pfnVisit,

@@ -4,21 +4,13 @@
 // arrived during.
 #include "connection/trace.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 
 #include "connection/message.h"
+#include "platform/platform.h"
 
 namespace qarn::trace {
 namespace {
-
-// Without inheritance into the servers the library starts.
-#ifdef _WIN32
-constexpr char kAppendMode[] = "aN";
-#else
-constexpr char kAppendMode[] = "ae";
-#endif
 
 using Clock = std::chrono::steady_clock;
 
@@ -30,10 +22,17 @@ const Clock::time_point& Began() {
 
 double MillisecondsSince(int64_t since_ns) { return static_cast<double>(Now() - since_ns) / 1e6; }
 
+// A path that is not a file of ours is refused, once, on stderr: the
+// application goes on untraced rather than writing where someone else chose.
 FILE* Open(const char* path) {
   Began();
-  FILE* file = fopen(path, kAppendMode);
-  if (file != nullptr) {
+  uint32_t error = 0;
+  FILE* file = os::TraceFileOpen(path, &error);
+  if (file == nullptr) {
+    fprintf(stderr, "qarnplus: not tracing to \"%s\": %s (system error %u)\n", path,
+            error == os::kErrorAccessDenied ? "not a regular file of this user" : "cannot open it",
+            static_cast<unsigned>(error));
+  } else {
     fprintf(
         file,
         "# qarnplus trace: time since the trace began, session, direction (callbacks indented under their "
@@ -63,7 +62,7 @@ const char* Arrow(Direction direction) {
 int64_t Now() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - Began()).count(); }
 
 FILE* ForNewSession() {
-  const char* path = getenv("QARN_TRACE");
+  const char* path = os::EnvironmentValue("QARN_TRACE");
   if (path == nullptr || *path == '\0') return nullptr;
   static FILE* const file = Open(path);  // the first file named serves the whole process
   return file;

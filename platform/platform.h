@@ -11,6 +11,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include "qarnplus/wintypes.h"
 
@@ -73,12 +74,20 @@ uint32_t ExecutablePath(char* out, size_t size);
 // "%s/qarn_svr%s" on POSIX. Returns the snprintf result.
 int FormatServerExecutable(char* out, size_t size, const char* folder, const char* digits);
 
+// ---- Environment ----------------------------------------------------------
+
+// The environment variable `name`, or NULL. On POSIX also NULL in a process
+// that runs with privileges its caller does not have (set-user-id, file
+// capabilities), so a caller cannot steer such a program's files with it.
+const char* EnvironmentValue(const char* name);
+
 // ---- Namespace of object names (POSIX) ------------------------------------
 
 // QARN_NS from the environment, else "<pid>-<start>": the decimal process id
 // and the process's start time, so that a process that is given a dead
-// process's id never meets its names. Windows keeps the system's global names
-// and returns "" here.
+// process's id never meets its names. Read once per process (again in the
+// child of a fork): a later change to QARN_NS does not move its names. Windows keeps the system's global
+// names and returns "" here.
 const char* ObjectNamespace();
 
 // ---- Objects left by processes that died (POSIX) --------------------------
@@ -146,8 +155,9 @@ uint32_t CurrentProcessId();
 
 // One attempt to open the pipe of server `server_pid` (CreateFileA). Fails
 // with kErrorFileNotFound while it does not exist yet, kErrorPipeBusy while
-// the listener is busy; on POSIX kErrorAccessDenied when the peer is not
-// `server_pid` or not of this user.
+// the listener is busy; kErrorAccessDenied when the pipe's server is not
+// `server_pid` (on POSIX also when it is not of this user). On Windows the
+// server may identify the client but never act as it.
 uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe);
 // WaitNamedPipeA: waits until the busy pipe can take a connection.
 uint32_t PipeWaitBusy(uint32_t server_pid, uint32_t timeout_ms);
@@ -171,9 +181,16 @@ void PipeClose(HANDLE pipe);
 
 // ---- Message pipe, server end ---------------------------------------------
 
-// Creates the listening pipe named after `own_pid`.
+// The environment variable through which the library tells a server it
+// starts on Windows which process its client is (the decimal pid).
+constexpr char kApplicationPidVariable[] = "QARN_APPLICATION_PID";
+
+// Creates the listening pipe named after `own_pid`; on Windows the first and
+// only instance of that name, open to this user alone.
 uint32_t PipeListen(uint32_t own_pid, HANDLE* listener);
-// Waits for the one client; on POSIX a peer of another user is refused, and
+// Waits for the one client; on Windows a client that is not the process
+// kApplicationPidVariable names (when it is set) is dropped and the wait goes
+// on; on POSIX a peer of another user is refused, and
 // the wait ends with kErrorBrokenPipe once the application this server was
 // started for (the process its namespace names) has ended, or after two
 // minutes, when an application that is still there would have given up.
@@ -214,6 +231,17 @@ size_t MappingViewSize(HANDLE mapping, const void* view);
 // unreadable.
 uint32_t ReadNumberSetting(const char* name, uint32_t* value);
 inline uint32_t ReadDebugSetting(uint32_t* value) { return ReadNumberSetting("Debug", value); }
+
+// ---- Trace file ----------------------------------------------------------
+
+// Opens `path` for appending, for the message trace, so that a name another
+// local user planted cannot redirect or block the writes: a symbolic link or
+// reparse point is not followed, a FIFO or device is not waited on, a new
+// file is private to this user (0600; an owner-only access list on
+// Windows), and anything but a regular file of this user with a single name
+// is refused with kErrorAccessDenied (on POSIX the null device is allowed). Not inherited by started
+// processes. Returns NULL and the error code in `error` when it fails.
+FILE* TraceFileOpen(const char* path, uint32_t* error);
 
 // ---- Fault texts ----------------------------------------------------------
 

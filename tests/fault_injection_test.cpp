@@ -304,9 +304,11 @@ TEST_F(FaultInjection, TakenStartEventNamesAreSkippedUpToALimit) {
   if (!in_time) GTEST_SKIP() << "the machine is too slow to plant the names ahead of the clock";
 }
 
-// A socket folder that is not a private directory of ours is refused by both
-// the server and the client; the library never repairs it.
-TEST_F(FaultInjection, SocketFolderThatIsNotPrivateIsRefused) {
+// A socket folder that is not a private directory of ours is never used or
+// repaired, and does not stop a session: the client makes a private folder
+// of its own and names it to its server. A folder named that way must be
+// private too.
+TEST_F(FaultInjection, SocketFolderThatIsNotPrivateIsAvoided) {
   const fs::path folder = runtime_.SocketFolder();
   const fs::path elsewhere = runtime_.root() / "elsewhere";
   fs::create_directory(elsewhere);
@@ -333,14 +335,21 @@ TEST_F(FaultInjection, SocketFolderThatIsNotPrivateIsRefused) {
       }
     }
     const fs::perms mode_before = fs::symlink_status(folder).permissions();
+    void* session = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
+    EXPECT_NE(nullptr, session) << c.what;
+    EXPECT_EQ(10000, f_QARNSVR_GetVersion(session)) << c.what;
+    if (session != nullptr) f_QARNSVR_FreeLibrary(session);
+
+    setenv("QARN_PIPE_DIR", folder.c_str(), 1);
     HANDLE pipe = nullptr;
     EXPECT_EQ(qarn::os::kErrorAccessDenied, qarn::os::PipeOpen(1, &pipe)) << c.what;
     HANDLE listener = nullptr;
     EXPECT_EQ(qarn::os::kErrorAccessDenied, qarn::os::PipeListen(qarn::os::CurrentProcessId(), &listener))
         << c.what;
-    EXPECT_EQ(nullptr, f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "")) << c.what;
+    unsetenv("QARN_PIPE_DIR");
     EXPECT_EQ(mode_before, fs::symlink_status(folder).permissions()) << c.what;
     EXPECT_TRUE(fs::is_empty(elsewhere)) << c.what;
+    if (!c.symlink) EXPECT_TRUE(fs::is_empty(folder)) << c.what;
   }
   fs::remove_all(folder);
 }

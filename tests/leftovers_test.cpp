@@ -4,6 +4,7 @@
 // namespace own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -161,16 +162,21 @@ TEST(LeftoversTest, DeadProcessesLeaveNothingAndLiveOnesKeepEverything) {
   ASSERT_EQ(fscanf(application, "%d", &application_pid), 1);
   const std::string application_ns = hardening::ProcessNamespace(application_pid);
   const std::string event = "orphan" + std::to_string(getpid());
-  setenv("QARN_NS", application_ns.c_str(), 1);
-  HANDLE start = nullptr;
-  ASSERT_EQ(qarn::os::EventCreate(event.c_str(), &start), qarn::os::kErrorSuccess);
+  // The start event is made under the application's namespace, as its
+  // library would make it (this process's own namespace is fixed).
+  const std::string start_name = "/qarn." + application_ns + ".ev." + event;
+  sem_t* start = sem_open(start_name.c_str(), O_CREAT | O_EXCL, 0600, 0);
+  ASSERT_NE(start, SEM_FAILED);
   const std::string orphan_pid =
       CommandOutput("QARN_NS=" + application_ns + " '" QARN_SERVER_DIR "/qarn_svr' -l 0 x '' x " + event +
                     " >/dev/null 2>&1 & echo $!");
   const int orphan = std::stoi(orphan_pid);
-  EXPECT_EQ(qarn::os::EventWait(start, 20000, nullptr), qarn::os::WaitResult::kSignalled);
-  qarn::os::EventClose(start);
-  unsetenv("QARN_NS");
+  timespec limit{};
+  clock_gettime(CLOCK_REALTIME, &limit);
+  limit.tv_sec += 20;
+  EXPECT_EQ(sem_timedwait(start, &limit), 0) << "the server never signalled";
+  sem_close(start);
+  sem_unlink(start_name.c_str());
   EXPECT_TRUE(Runs(orphan)) << "the server must wait while its application runs";
   kill(application_pid, SIGKILL);
   pclose(application);

@@ -18,6 +18,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// after windows.h
+#include <aclapi.h>
 #else
 #include <pthread.h>
 #endif
@@ -32,6 +34,9 @@ enum PeerRole {
   kPeerMapping,            // opens the block named by the argument, checks and inverts it
   kPeerTwoClients,         // serves two clients in turn (Windows)
   kPeerFault,              // faults in the way the argument names (Windows)
+  kPeerSquatter,           // makes the pipe of the pid in the argument first and answers (Windows)
+  kPeerIntruder,           // opens the pipe of the pid in the argument before its application (Windows)
+  kPeerEventSquatter,      // makes the event named by the argument first, holds it until set (Windows)
 };
 
 constexpr uint32_t kPeerTimeoutMs = 30000;
@@ -591,6 +596,159 @@ int PeerFault(const char* variant, const char* event_name) {
 }
 #endif
 
+#if defined(_WIN32)
+// ---- Another process that knows the names (Windows) -------------------------
+//
+// Windows names pipes, events and mappings globally, so another process can
+// make ours first. On POSIX the same squatting is refused per user, which
+// other_user_test shows with a second uid.
+
+std::string OwnPid() { return std::to_string(os::CurrentProcessId()); }
+
+// The squatter made "\\.\Pipe\<our pid>" as if it were the server we started
+// (here: this process): the client refuses the pipe instead of talking to it,
+// and our own listener cannot share the name with it.
+TEST(OsContract, PipeSquatterIsRefused) {
+  Peer squatter;
+  ASSERT_TRUE(StartPeer(kPeerSquatter, OwnPid(), &squatter));
+  HANDLE listener = INVALID_HANDLE_VALUE;
+  EXPECT_NE(os::PipeListen(os::CurrentProcessId(), &listener), os::kErrorSuccess);
+  os::PipeListenerClose(listener);
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(os::PipeOpen(os::CurrentProcessId(), &pipe), os::kErrorAccessDenied);
+  EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(FinishPeer(&squatter));  // it saw its client leave without a word
+}
+
+// The application's side: opens the pipe once the intruder is dropped and
+// says who it is.
+DWORD WINAPI ConnectAsApplication(void* context) {
+  HANDLE* client = static_cast<HANDLE*>(context);
+  uint32_t result = os::kErrorPipeBusy;
+  for (int attempt = 0; attempt < 50 && result == os::kErrorPipeBusy; ++attempt) {
+    result = os::PipeOpen(os::CurrentProcessId(), client);
+    if (result == os::kErrorPipeBusy) os::PipeWaitBusy(os::CurrentProcessId(), kPeerTimeoutMs);
+  }
+  if (result == os::kErrorSuccess) os::PipeWrite(*client, "mine", 4);
+  return result;
+}
+
+// With the application named to it, the server drops the intruder that came
+// first and serves the application that comes after.
+TEST(OsContract, ServerServesOnlyItsApplication) {
+  _putenv((std::string(os::kApplicationPidVariable) + "=" + OwnPid()).c_str());
+  HANDLE listener = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(os::PipeListen(os::CurrentProcessId(), &listener), 0u);
+  Peer intruder;
+  if (listener != INVALID_HANDLE_VALUE && StartPeer(kPeerIntruder, OwnPid(), &intruder)) {
+    HANDLE client = INVALID_HANDLE_VALUE;
+    const HANDLE application = CreateThread(nullptr, 0, ConnectAsApplication, &client, 0, nullptr);
+    HANDLE served = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(os::PipeAccept(listener, &served), 0u);
+    ULONG pid = 0;
+    EXPECT_TRUE(GetNamedPipeClientProcessId(served, &pid));
+    EXPECT_EQ(pid, os::CurrentProcessId());
+    char message[16];
+    uint32_t length = 0;
+    EXPECT_EQ(os::PipeRead(served, message, sizeof message, &length), 0u);
+    EXPECT_EQ(std::string(message, length), "mine");
+    os::PipeClose(served);
+    WaitForSingleObject(application, kPeerTimeoutMs);
+    CloseHandle(application);
+    os::PipeClose(client);
+    EXPECT_TRUE(FinishPeer(&intruder));  // it was dropped without a message
+  }
+  os::PipeListenerClose(listener);
+  _putenv((std::string(os::kApplicationPidVariable) + "=").c_str());
+}
+
+// Another process made the next start event's name first: creating it is
+// refused as taken (the start moves on to the next name) rather than
+// waiting on an event the squatter sets.
+TEST(OsContract, SquattedStartEventIsTaken) {
+  const std::string name = UniqueName("squatted");
+  Peer squatter;
+  ASSERT_TRUE(StartPeer(kPeerEventSquatter, name, &squatter));
+  HANDLE event = nullptr;
+  EXPECT_EQ(os::EventCreate(name.c_str(), &event), os::kErrorAlreadyExists);
+  EXPECT_EQ(event, nullptr);
+  EXPECT_EQ(os::EventSignal(name.c_str()), 0u);  // lets the squatter go
+  EXPECT_TRUE(FinishPeer(&squatter));
+}
+
+// The access list of `object`: exactly one entry, allowing our user.
+bool OnlyOurUser(HANDLE object) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool only_ours = false;
+  void* ace = nullptr;
+  HANDLE token = nullptr;
+  unsigned char user[256];
+  DWORD size = 0;
+  if (dacl != nullptr && dacl->AceCount == 1 && GetAce(dacl, 0, &ace) &&
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenUser, user, sizeof user, &size)) {
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    only_ours = allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                EqualSid(const_cast<DWORD*>(&allowed->SidStart), reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  }
+  if (token != nullptr) CloseHandle(token);
+  LocalFree(descriptor);
+  return only_ours;
+}
+
+TEST(OsContract, ObjectsAreOpenToOurUserAlone) {
+  HANDLE event = nullptr;
+  ASSERT_EQ(os::EventCreate(UniqueName("private").c_str(), &event), 0u);
+  EXPECT_TRUE(OnlyOurUser(event));
+  os::EventClose(event);
+  HANDLE mapping = nullptr;
+  ASSERT_EQ(os::MappingCreate(UniqueName("private").c_str(), 4096, &mapping), 0u);
+  EXPECT_TRUE(OnlyOurUser(mapping));
+  os::MappingClose(mapping);
+  HANDLE listener = INVALID_HANDLE_VALUE;
+  ASSERT_EQ(os::PipeListen(os::CurrentProcessId(), &listener), 0u);
+  EXPECT_TRUE(OnlyOurUser(listener));
+  os::PipeListenerClose(listener);
+}
+
+int PeerIntruder(int role, const char* argument, const char* event_name) {
+  if (role == kPeerEventSquatter) {
+    const HANDLE squatted = CreateEventA(nullptr, FALSE, FALSE, argument);
+    if (squatted == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) return 130;
+    if (os::EventSignal(event_name) != os::kErrorSuccess) return 131;
+    return WaitForSingleObject(squatted, kPeerTimeoutMs) == WAIT_OBJECT_0 ? 0 : 132;
+  }
+  const std::string name = "\\\\.\\Pipe\\" + std::string(argument);
+  if (role == kPeerSquatter) {
+    const HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_WAIT,
+                                         PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return 110;
+    if (os::EventSignal(event_name) != os::kErrorSuccess) return 111;
+    if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return 112;
+    // Answers at once, as a forged server would; then waits for the client.
+    DWORD written = 0;
+    WriteFile(pipe, "forged", 6, &written, nullptr);
+    char buffer[64];
+    DWORD got = 0;
+    return ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) ? 113 : 0;
+  }
+  // The intruder: reached the listener, then is it dropped unheard?
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  if (os::PipeOpen(static_cast<uint32_t>(atoi(argument)), &pipe) != os::kErrorSuccess) return 120;
+  if (os::EventSignal(event_name) != os::kErrorSuccess) return 121;
+  char buffer[64];
+  uint32_t length = 0;
+  const uint32_t result = os::PipeRead(pipe, buffer, sizeof buffer, &length);
+  os::PipeClose(pipe);
+  return result != os::kErrorSuccess ? 0 : 122;
+}
+#endif
+
 // The peer's side: the exit code for `role` (0 when all went well).
 int RunPeer(int role, char** argv) {
   const char* argument = argv[4];
@@ -602,6 +760,8 @@ int RunPeer(int role, char** argv) {
   }
 #if defined(_WIN32)
   if (role == kPeerFault) return PeerFault(argument, event_name);
+  if (role == kPeerSquatter || role == kPeerIntruder || role == kPeerEventSquatter)
+    return PeerIntruder(role, argument, event_name);
 #endif
   return PeerPipe(role, argv, event_name);
 }

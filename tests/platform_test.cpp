@@ -65,12 +65,17 @@ TEST(Platform, ClockPathAndNamespace) {
   EXPECT_EQ(std::string(cut), std::string(path, 5));
   EXPECT_EQ(os::ExecutablePath(cut, 0), os::kErrorInvalidParameter);
 
-  SetNamespace("");
-  EXPECT_STREQ(os::ObjectNamespace(), "") << "a set but empty QARN_NS still names the namespace";
   SetNamespace(nullptr);
   EXPECT_EQ(os::ObjectNamespace(), hardening::ProcessNamespace(getpid()));
-  // A forked child (a "fast" death test forks without exec) has a namespace of its own.
+  // Fixed for the process's life: a later QARN_NS does not move its names.
+  SetNamespace("later");
+  EXPECT_EQ(os::ObjectNamespace(), hardening::ProcessNamespace(getpid()));
+  // A forked child (a "fast" death test forks without exec) is a process of
+  // its own: it reads QARN_NS again, and a set but empty one still names it.
   GTEST_FLAG_SET(death_test_style, "fast");
+  SetNamespace("");
+  EXPECT_EXIT(_exit(std::string(os::ObjectNamespace()).empty() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+  SetNamespace(nullptr);
   EXPECT_EXIT(_exit(os::ObjectNamespace() == hardening::ProcessNamespace(getpid()) ? 0 : 1),
               ::testing::ExitedWithCode(0), "");
 }
@@ -275,7 +280,8 @@ TEST(Platform, ServerProcessStartsCleanAndIsNoChildOfOurs) {
     EXPECT_TRUE(fs::exists("/proc/" + std::to_string(pid)));
     ASSERT_TRUE(hardening::ProcessGone(static_cast<int>(pid))) << "the ended server stayed a zombie";
     ExpectChildSignalUntouched(*c.child_signal);
-    const std::string ns = c.ns ? c.ns : hardening::ProcessNamespace(getpid());
+    // The caller's own QARN_NS, set after its namespace was fixed, is replaced.
+    const std::string ns = hardening::ProcessNamespace(getpid());
     EXPECT_EQ(folder.PeerArgv(),
               (std::vector<std::string>{exe, "-l", "-3", dir, c.suffix, c.app_dir, "ev", "QARN_NS=" + ns,
                                         "SigBlk:\t0000000000000000", "SIGPIPE default"}));

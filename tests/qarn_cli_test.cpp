@@ -176,6 +176,7 @@ TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
       {"--option 99999999999999999999999 version", 2,
        "--option must be a number from -2147483648 to 2147483647"},
       {"--trace /nonexistent/trace version", 2, "cannot write to \"/nonexistent/trace\""},
+      {"--trace /dev/zero version", 2, "cannot write to \"/dev/zero\": not a regular file of this user"},
       {"version --suffix 1", 2, "goes before the command: qarn --suffix 1 version"},
       {"version extra", 2, "expected no arguments"},
       {"help nothing", 2, "no command \"nothing\""},

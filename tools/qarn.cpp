@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "qarnplus/extensions.h"
 #include "qarnplus/wintypes.h"
 #include "tools/client_callbacks.h"
 #include "tools/command.h"
@@ -164,13 +165,17 @@ bool SetOption(const std::string& value, Options* options, std::string* error) {
   return true;
 }
 
+constexpr DWORD kAccessDenied = 5, kInvalidParameter = 87;
+
+// Checked as the library will open it, so that a planted link or FIFO is
+// refused here with a clear message instead of being written to or waited on.
 bool SetTrace(const std::string& value, Options* options, std::string* error) {
-  FILE* file = value.empty() ? nullptr : fopen(value.c_str(), "a");
-  if (file == nullptr) {
+  const DWORD code = value.empty() ? kInvalidParameter : f_QARNPLUS_CheckTraceFile(value.c_str());
+  if (code != 0) {
     *error = "--trace: cannot write to \"" + value + "\"";
+    if (code == kAccessDenied) *error += ": not a regular file of this user";
     return false;
   }
-  fclose(file);
   options->trace = value;
   return true;
 }

@@ -57,6 +57,14 @@ typedef void (*QARNPLUS_STALE_VISITOR)(const char* pszPath, void* pContext);
 QARNPLUS_API DWORD f_QARNPLUS_RemoveStaleObjects(int bDryRun, QARNPLUS_STALE_VISITOR pfnVisit,
                                                  void* pContext);
 
+/** Opens (creating it, private, when it is missing) the file at `pszPath`
+    as the message trace is opened (QARN_TRACE), and closes it again: 0 when
+    a trace could be written there; 5 (ERROR_ACCESS_DENIED) for anything but
+    a regular file of this user with a single name (a symbolic link, a FIFO,
+    a device, another user's file); otherwise the code of the open. Lets a
+    program refuse a trace path up front instead of running untraced. */
+QARNPLUS_API DWORD f_QARNPLUS_CheckTraceFile(const char* pszPath);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,7 +14,7 @@ bool FormatObjectName(char* out, size_t size, const char* kind, const char* name
 }
 
 int FormatPipeDirectory(char* out, size_t size) {
-  const char* base = getenv("XDG_RUNTIME_DIR");
+  const char* base = EnvironmentValue("XDG_RUNTIME_DIR");
   if (base == nullptr || base[0] == '\0') base = "/tmp";
   return snprintf(out, size, "%s/qarn-%u", base, static_cast<unsigned>(geteuid()));
 }

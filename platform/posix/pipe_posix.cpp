@@ -1,5 +1,5 @@
 // The message pipe: a SOCK_SEQPACKET Unix socket "<dir>/pipe.<server pid>"
-// in a private per-user directory. Message boundaries come with the socket
+// in a private per-user directory (see pipe_directory.h). Message boundaries come with the socket
 // type, so no read mode has to be set.
 
 #include <errno.h>
@@ -18,6 +18,7 @@
 #include "platform/posix/errno_map.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/object_names.h"
+#include "platform/posix/pipe_directory.h"
 #include "platform/posix/process_identity.h"
 
 namespace qarn::os {
@@ -72,26 +73,15 @@ class ClientWatch {
   uint64_t start_ = 0;
 };
 
-// The socket directory, created on first need. One that exists already is
-// used only if it is a real directory of ours that nobody else can enter.
-uint32_t EnsurePipeDirectory() {
-  char directory[sizeof(sockaddr_un::sun_path)];
-  const int length = FormatPipeDirectory(directory, sizeof directory);
-  if (length < 0 || static_cast<size_t>(length) >= sizeof directory) return kErrorInvalidParameter;
-  struct stat status;
-  if (lstat(directory, &status) != 0) {
-    if (errno != ENOENT) return ErrorFromErrno(errno);
-    if (mkdir(directory, 0700) != 0 && errno != EEXIST) return ErrorFromErrno(errno);
-    if (lstat(directory, &status) != 0) return ErrorFromErrno(errno);
-  }
-  if (!S_ISDIR(status.st_mode) || !posix::IsPrivateObject(status)) return kErrorAccessDenied;
-  return kErrorSuccess;
-}
-
+// The socket path of server `pid`, in the folder this process uses, which is
+// made (private) when it is missing.
 uint32_t PipeAddress(uint32_t pid, sockaddr_un* address) {
   *address = sockaddr_un{};
   address->sun_family = AF_UNIX;
-  const int length = PipeName(pid, address->sun_path, sizeof address->sun_path);
+  char directory[sizeof address->sun_path];
+  if (const uint32_t error = posix::PipeDirectory(directory, sizeof directory)) return error;
+  const int length = snprintf(address->sun_path, sizeof address->sun_path, "%s/pipe.%u", directory,
+                              static_cast<unsigned>(pid));
   if (length < 0 || static_cast<size_t>(length) >= sizeof address->sun_path) return kErrorInvalidParameter;
   return kErrorSuccess;
 }
@@ -122,7 +112,11 @@ uint32_t Connect(const sockaddr_un& address, int* fd_out) {
 
 }  // namespace
 
+// The usual folder's name stands in for one that cannot be used, so that
+// messages still say where the socket was looked for.
 int PipeName(uint32_t pid, char* out, size_t size) {
+  sockaddr_un address;
+  if (PipeAddress(pid, &address) == kErrorSuccess) return snprintf(out, size, "%s", address.sun_path);
   char directory[sizeof(sockaddr_un::sun_path)];
   const int length = FormatPipeDirectory(directory, sizeof directory);
   if (length < 0 || static_cast<size_t>(length) >= sizeof directory) return snprintf(out, size, "%s", "");
@@ -133,7 +127,6 @@ uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe) {
   if (pipe == nullptr) return kErrorInvalidParameter;
   sockaddr_un address;
   uint32_t error = PipeAddress(server_pid, &address);
-  if (error == kErrorSuccess) error = EnsurePipeDirectory();
   int fd = -1;
   if (error == kErrorSuccess) error = Connect(address, &fd);
   if (error != kErrorSuccess) return error;
@@ -229,9 +222,7 @@ void PipeClose(HANDLE pipe) {
 uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
   if (listener == nullptr) return kErrorInvalidParameter;
   sockaddr_un address;
-  uint32_t error = PipeAddress(own_pid, &address);
-  if (error == kErrorSuccess) error = EnsurePipeDirectory();
-  if (error != kErrorSuccess) return error;
+  if (const uint32_t error = PipeAddress(own_pid, &address)) return error;
   // Non-blocking, so that the wait for the client can watch the application.
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return ErrorFromErrno(errno);

@@ -31,6 +31,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/errno_map.h"
+#include "platform/posix/pipe_directory.h"
 #include "platform/posix/process_identity.h"
 
 extern char** environ;
@@ -54,20 +55,29 @@ struct Report {
 };
 enum ReportKind : int32_t { kServerPid = 1, kSpawnFailed = 2 };
 
-// The caller's environment with QARN_NS replaced by our namespace.
+bool StartsWith(const char* text, const char* prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
+
+// The caller's environment with QARN_NS replaced by our namespace, and the
+// socket folder named when it is not the usual one.
 class ServerEnvironment {
  public:
   ServerEnvironment() : ns_entry_(std::string("QARN_NS=") + ObjectNamespace()) {
+    const std::string folder_prefix = std::string(posix::kPipeDirectoryVariable) + "=";
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-      if (strncmp(*entry, "QARN_NS=", 8) != 0) entries_.push_back(*entry);
+      if (!StartsWith(*entry, "QARN_NS=") && !StartsWith(*entry, folder_prefix.c_str()))
+        entries_.push_back(*entry);
     }
     entries_.push_back(&ns_entry_[0]);
+    if (posix::PipeDirectoryEntry(folder_entry_, sizeof folder_entry_) && folder_entry_[0] != '\0') {
+      entries_.push_back(folder_entry_);
+    }
     entries_.push_back(nullptr);
   }
   char** data() { return entries_.data(); }
 
  private:
   std::string ns_entry_;
+  char folder_entry_[160] = "";
   std::vector<char*> entries_;
 };
 

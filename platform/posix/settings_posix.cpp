@@ -60,7 +60,7 @@ struct FileCloser {
 // The name is compared without regard to case, as registry value names are.
 // The first line of that name decides.
 uint32_t ReadNumberSetting(const char* name, uint32_t* value) {
-  const char* path = getenv("QARN_CONFIG");
+  const char* path = EnvironmentValue("QARN_CONFIG");
   if (path == nullptr || path[0] == '\0') path = kDefaultConfigPath;
   std::unique_ptr<FILE, FileCloser> file(fopen(path, "re"));
   if (!file) return kErrorFileNotFound;

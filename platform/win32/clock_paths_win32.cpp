@@ -1,6 +1,7 @@
 // Clocks, paths and process identity on Windows.
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include "platform/platform.h"
@@ -30,6 +31,9 @@ uint32_t ExecutablePath(char* out, size_t size) {
 int FormatServerExecutable(char* out, size_t size, const char* folder, const char* digits) {
   return snprintf(out, size, "%s\\qarn_svr%s.exe", folder, digits);
 }
+
+// Windows has no set-user-id programs: a process's environment is its own.
+const char* EnvironmentValue(const char* name) { return getenv(name); }
 
 // Windows keeps the system's global object names.
 const char* ObjectNamespace() { return ""; }

@@ -5,12 +5,16 @@
 
 #include "platform/platform.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/user_security.h"
 
 namespace qarn::os {
 
 uint32_t EventCreate(const char* name, HANDLE* event) {
   if (event == nullptr) return kErrorInvalidParameter;
-  *event = CreateEventA(nullptr, FALSE, FALSE, name);
+  SECURITY_ATTRIBUTES* const security = CurrentUserOnly();
+  *event = nullptr;
+  if (security == nullptr) return kErrorAccessDenied;
+  *event = CreateEventA(security, FALSE, FALSE, name);
   if (*event == nullptr) return LastErrorCode();
   // An event of that name exists already: another start (of ours or of
   // another application) owns it; ours must have one of its own.

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/user_security.h"
 
 namespace qarn::os {
 namespace {
@@ -41,9 +42,13 @@ size_t WholeMappingSize(HANDLE mapping, const void* view) {
 
 uint32_t MappingCreate(const char* block_name, uint32_t size, HANDLE* mapping) {
   if (mapping == nullptr) return kErrorInvalidParameter;
-  // An existing mapping of that name is attached unchanged (ERROR_ALREADY_EXISTS
-  // is not a failure).
-  *mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, block_name);
+  // A new mapping is open to this user alone. An existing mapping of that
+  // name is attached unchanged, whoever made it (ERROR_ALREADY_EXISTS is not
+  // a failure): servers find blocks by these names.
+  SECURITY_ATTRIBUTES* const security = CurrentUserOnly();
+  *mapping = nullptr;
+  if (security == nullptr) return kErrorAccessDenied;
+  *mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, security, PAGE_READWRITE, 0, size, block_name);
   return *mapping != nullptr ? kErrorSuccess : LastErrorCode();
 }
 

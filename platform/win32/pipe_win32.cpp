@@ -1,11 +1,18 @@
 // The message pipe between the library and its server on Windows: a named
 // pipe "\\.\Pipe\<server pid>" in message mode, one instance.
+//
+// The name is known to every local user, so each side checks the other: the
+// client talks only to a pipe its server made and lets that end identify it
+// but never act as it; the server makes the first and only instance, open to
+// its own user alone, and serves only the application that started it.
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include "platform/platform.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/user_security.h"
 
 namespace qarn::os {
 namespace {
@@ -28,8 +35,18 @@ int PipeName(uint32_t pid, char* out, size_t size) {
 uint32_t PipeOpen(uint32_t server_pid, HANDLE* pipe) {
   if (pipe == nullptr) return kErrorInvalidParameter;
   const PipeNameText name(server_pid);
-  *pipe = CreateFileA(name.text, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  return *pipe != INVALID_HANDLE_VALUE ? kErrorSuccess : LastErrorCode();
+  *pipe = CreateFileA(name.text, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  if (*pipe == INVALID_HANDLE_VALUE) return LastErrorCode();
+  // Whoever made the name first owns the pipe: it must be the server we
+  // started, not a process that guessed its pid.
+  ULONG owner = 0;
+  if (!GetNamedPipeServerProcessId(*pipe, &owner) || owner != server_pid) {
+    CloseHandle(*pipe);
+    *pipe = INVALID_HANDLE_VALUE;
+    return kErrorAccessDenied;
+  }
+  return kErrorSuccess;
 }
 
 uint32_t PipeWaitBusy(uint32_t server_pid, uint32_t timeout_ms) {
@@ -87,18 +104,49 @@ void PipeClose(HANDLE pipe) {
 
 uint32_t PipeListen(uint32_t own_pid, HANDLE* listener) {
   if (listener == nullptr) return kErrorInvalidParameter;
+  *listener = INVALID_HANDLE_VALUE;
+  SECURITY_ATTRIBUTES* const security = CurrentUserOnly();
+  if (security == nullptr) return kErrorAccessDenied;
   const PipeNameText name(own_pid);
+  // A pipe of that name made before ours (by a squatter) fails this
+  // creation instead of sharing the name with it.
   *listener =
-      CreateNamedPipeA(name.text, PIPE_ACCESS_DUPLEX,
+      CreateNamedPipeA(name.text, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                       kPipeBufferSize, kPipeBufferSize, 0, nullptr);
-  return *listener != INVALID_HANDLE_VALUE ? kErrorSuccess : LastErrorCode();
+                       kPipeBufferSize, kPipeBufferSize, 0, security);
+  if (*listener == INVALID_HANDLE_VALUE) return LastErrorCode();
+  // Where that flag is not honoured (Wine 8), a squatter that allowed more
+  // instances shows as a second one: the name is not ours alone.
+  DWORD instances = 0;
+  if (!GetNamedPipeHandleStateA(*listener, nullptr, &instances, nullptr, nullptr, nullptr, 0) ||
+      instances != 1) {
+    CloseHandle(*listener);
+    *listener = INVALID_HANDLE_VALUE;
+    return kErrorAccessDenied;
+  }
+  return kErrorSuccess;
+}
+
+// The application a started server serves: the library names its own pid in
+// the server's environment (ProcessStart). Without it (a server started by
+// hand) any client of this user is served.
+uint32_t ExpectedClient() {
+  const char* text = EnvironmentValue(kApplicationPidVariable);
+  return text != nullptr ? static_cast<uint32_t>(strtoul(text, nullptr, 10)) : 0;
 }
 
 uint32_t PipeAccept(HANDLE listener, HANDLE* pipe) {
   if (IsNoHandle(listener) || pipe == nullptr) return kErrorInvalidParameter;
-  // A client that opened the pipe before this call is connected already.
-  if (!ConnectNamedPipe(listener, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return LastErrorCode();
+  const uint32_t expected = ExpectedClient();
+  for (;;) {
+    // A client that opened the pipe before this call is connected already.
+    if (!ConnectNamedPipe(listener, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
+      return LastErrorCode();
+    ULONG client = 0;
+    if (expected == 0 || (GetNamedPipeClientProcessId(listener, &client) && client == expected)) break;
+    // Another process of this user: dropped, and the wait goes on.
+    if (!DisconnectNamedPipe(listener)) return LastErrorCode();
+  }
   // The one instance is both listener and connection; the caller gets its own
   // handle to it so that it can close connection and listener in any order.
   const HANDLE self = GetCurrentProcess();
