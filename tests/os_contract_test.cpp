@@ -693,8 +693,9 @@ bool OnlyOurUser(HANDLE object) {
       OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
       GetTokenInformation(token, TokenUser, user, sizeof user, &size)) {
     const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    only_ours = allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-                EqualSid(const_cast<DWORD*>(&allowed->SidStart), reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    only_ours =
+        allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        EqualSid(const_cast<DWORD*>(&allowed->SidStart), reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
   }
   if (token != nullptr) CloseHandle(token);
   LocalFree(descriptor);

@@ -8,8 +8,10 @@
 #include <qarnplus/server.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <tlhelp32.h>
 #include <windows.h>
+
+// after windows.h
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -110,7 +112,9 @@ void LaunchLimits(const char* dir) {
   const struct {
     const char* what;
     std::string dir, suffix;
-  } cases[] = {{"long folder", long_dir, ""}, {"32 digits", dir, digits}, {"quote", dir, "1\" -x \"2"},
+  } cases[] = {{"long folder", long_dir, ""},
+               {"32 digits", dir, digits},
+               {"quote", dir, "1\" -x \"2"},
                {"long command line", dir, std::string(600, 'x')}};
   for (const auto& c : cases) {
     void* session = f_QARNSVR_LoadLibrary(0, c.dir.c_str(), c.suffix.c_str());
@@ -124,8 +128,9 @@ bool SetReplyTimeout(DWORD ms) {
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TALVEX\\QARN_SVR", 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
     return false;
-  const LONG result = ms != 0 ? RegSetValueExA(key, "ReplyTimeout", 0, REG_DWORD, reinterpret_cast<BYTE*>(&ms), 4)
-                              : RegDeleteValueA(key, "ReplyTimeout");
+  const LONG result = ms != 0
+                          ? RegSetValueExA(key, "ReplyTimeout", 0, REG_DWORD, reinterpret_cast<BYTE*>(&ms), 4)
+                          : RegDeleteValueA(key, "ReplyTimeout");
   RegCloseKey(key);
   return result == ERROR_SUCCESS;
 }
