@@ -14,14 +14,20 @@ set(QARN_MSVC_SYSTEM_DLLS kernel32 advapi32 user32 ntdll)
 set(qarn_import_libs "")
 function(qarn_msvc_import_lib dll)
   set(out ${QARN_MSVC_LIB_DIR}/${dll}.lib)
+  set(exclude_def "")
+  if(ARGC GREATER 1 AND NOT ARGV1 STREQUAL "-")
+    set(exclude_def ${ARGV1})
+  endif()
   add_custom_command(OUTPUT ${out} ${QARN_MSVC_LIB_DIR}/${dll}.def
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QARN_MSVC_LIB_DIR}
     COMMAND bash ${QARN_MSVC_DIR}/make_import_lib.sh ${QARN_LLVM_BIN} ${QARN_WINE_IMPORT_LIBS} ${dll} ${out} ${ARGN}
-    DEPENDS ${QARN_MSVC_DIR}/make_import_lib.sh ${ARGN}
+    DEPENDS ${QARN_MSVC_DIR}/make_import_lib.sh ${exclude_def}
     COMMENT "Import library ${dll}.lib" VERBATIM)
   set(qarn_import_libs ${qarn_import_libs} ${out} PARENT_SCOPE)
 endfunction()
-qarn_msvc_import_lib(vcruntime140)
+# The module's own __CxxFrameHandler3 (msvc/runtime/catch_stack_fix.c) calls
+# the runtime's under another name.
+qarn_msvc_import_lib(vcruntime140 - __CxxFrameHandler3)
 # vcruntime140's entries (frame handlers, throw, translator) must not be
 # taken from ucrtbase, which exports them too.
 qarn_msvc_import_lib(ucrtbase ${QARN_MSVC_LIB_DIR}/vcruntime140.def)
@@ -40,6 +46,7 @@ add_library(qarn_msvc_runtime STATIC
   ${QARN_MSVC_DIR}/runtime/thread_safe_statics.c
   ${QARN_MSVC_DIR}/runtime/load_config.c
   ${QARN_MSVC_DIR}/runtime/cxx_runtime.cpp
+  ${QARN_MSVC_DIR}/runtime/catch_stack_fix.c
   ${QARN_MSVC_DIR}/runtime/libcxx_support.cpp)
 target_compile_options(qarn_msvc_runtime PRIVATE -Wall)
 
@@ -86,3 +93,18 @@ target_compile_options(qarnplus PRIVATE -Wall -Wextra)
 target_compile_options(qarnplus PUBLIC $<$<COMPILE_LANGUAGE:CXX>:${QARN_MSVC_CXX_OPTIONS}>)
 set_target_properties(qarnplus PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
 qarn_msvc_module(qarnplus)
+
+# ---- Programs --------------------------------------------------------------
+# Applications of this DLL start the MinGW build's qarn_svr.exe from a folder
+# of its own: the server links the MinGW qarnplus.dll, which a DLL of the same
+# name in this ABI cannot stand in for, and the server folder is an argument
+# of f_QARNSVR_LoadLibrary anyway.
+set(QARN_MINGW_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/win32-i686 CACHE PATH
+    "The win32-i686 build whose qarn_svr.exe the programs here start")
+
+add_executable(tour ${PROJECT_SOURCE_DIR}/examples/consumer/tour.cpp)
+target_link_libraries(tour PRIVATE qarnplus)
+target_compile_definitions(tour PRIVATE QARN_SERVER_DIR="${QARN_MINGW_BUILD_DIR}/server")
+qarn_msvc_module(tour)
+
+add_subdirectory(tests/msvc)

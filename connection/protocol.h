@@ -33,8 +33,8 @@ struct Invoke {
   char szText[1];  // as long as the text
 };
 
-// "FormatMessage": the error code, room for the reply's text after it.
-struct FormatMessage {
+// "FormatMessage" (named apart from the Windows macro): the error code, room for the reply's text after it.
+struct FormatMessageCall {
   Header header;
   int32_t nError;
   char szText[513];
@@ -117,7 +117,7 @@ static_assert(sizeof(Header) == 146 && offsetof(Header, szMethod) == 65 && offse
               offsetof(Header, llEnd) == 138);
 static_assert(sizeof(Number) == 150 && offsetof(Number, nValue) == 146);
 static_assert(offsetof(Invoke, szText) == 146);
-static_assert(sizeof(FormatMessage) == 663 && offsetof(FormatMessage, szText) == 150);
+static_assert(sizeof(FormatMessageCall) == 663 && offsetof(FormatMessageCall, szText) == 150);
 static_assert(sizeof(TagNameById) == 407 && offsetof(TagNameById, szName) == 150);
 static_assert(sizeof(TagIdByName) == 407 && offsetof(TagIdByName, szName) == 146);
 static_assert(sizeof(CreateFilter) == 154 && offsetof(CreateFilter, nIdentity) == 150);

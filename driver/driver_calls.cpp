@@ -92,11 +92,11 @@ extern "C" QARNPLUS_API QARNDRV_ERR f_QARNDRV_GetLastError(void* hSession) {
 extern "C" QARNPLUS_API const char* f_QARNDRV_FormatMessage(void* hSession, QARNDRV_ERR nError) {
   const qarn::SessionLease session(hSession);
   if (!session) return nullptr;
-  char message[sizeof(wire::FormatMessage)];
+  char message[sizeof(wire::FormatMessageCall)];
   msg::Begin(message, sizeof message, msg::kDriverInterface, "FormatMessage");
-  msg::PutInt32(message, offsetof(wire::FormatMessage, nError), static_cast<int32_t>(nError));
+  msg::PutInt32(message, offsetof(wire::FormatMessageCall, nError), static_cast<int32_t>(nError));
   const char* reply = qarn::RequestReply(session.get(), message, sizeof message);
-  return reply != nullptr ? reply + offsetof(wire::FormatMessage, szText) : nullptr;
+  return reply != nullptr ? reply + offsetof(wire::FormatMessageCall, szText) : nullptr;
 }
 
 extern "C" QARNPLUS_API void f_QARNDRV_Free(void*, void*) {}

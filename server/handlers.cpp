@@ -61,15 +61,15 @@ uint32_t OnGetLastError(Exchange& x) {
 }
 
 uint32_t OnFormatMessage(Exchange& x) {
-  const int32_t code = msg::GetInt32(x.request, offsetof(wire::FormatMessage, nError));
-  msg::PutInt32(x.reply, offsetof(wire::FormatMessage, nError), code);
+  const int32_t code = msg::GetInt32(x.request, offsetof(wire::FormatMessageCall, nError));
+  msg::PutInt32(x.reply, offsetof(wire::FormatMessageCall, nError), code);
   const char* text = ErrorText(code);
   char unknown[48];
   if (text == nullptr) {
     snprintf(unknown, sizeof unknown, "unknown error code %d", static_cast<int>(code));
     text = unknown;
   }
-  return TextReply(x.reply, offsetof(wire::FormatMessage, szText), text);
+  return TextReply(x.reply, offsetof(wire::FormatMessageCall, szText), text);
 }
 
 uint32_t OnGetTagNameById(Exchange& x) {

@@ -19,14 +19,6 @@
 #define PIPE_REJECT_REMOTE_CLIENTS 0x00000008
 
 #ifdef __cplusplus
-/* MinGW's C++ runtime headers pull <windows.h> in before anything else (its
- * thread support does); Wine's do not. Included first here too, a Windows
- * macro such as FormatMessage renames a name alike throughout a file. */
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
 #include <stdlib.h>
 #include <ctype.h>
 #include <locale.h>
