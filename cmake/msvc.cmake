@@ -108,3 +108,34 @@ target_compile_definitions(tour PRIVATE QARN_SERVER_DIR="${QARN_MINGW_BUILD_DIR}
 qarn_msvc_module(tour)
 
 add_subdirectory(tests/msvc)
+
+# ---- Installation ----------------------------------------------------------
+# bin/qarnplus.dll; bin/server/ with the MinGW server and the DLLs it loads;
+# lib/qarnplus.lib; lib/msvc/ with the start-up code and the import libraries
+# that programs of this ABI link; the headers; a CMake package whose target
+# carries the compile options (asynchronous exceptions) and the link inputs.
+include(CMakePackageConfigHelpers)
+set(QARN_PACKAGE_DIR lib/cmake/qarnplus)
+install(TARGETS qarnplus EXPORT qarnplusTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  ARCHIVE DESTINATION lib)
+install(TARGETS qarn_msvc_runtime ARCHIVE DESTINATION lib/msvc)
+install(FILES ${qarn_import_libs} DESTINATION lib/msvc)
+install(FILES include/qarnplus.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY include/qarnplus DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${QARN_MINGW_BUILD_DIR}/server/ DESTINATION ${CMAKE_INSTALL_BINDIR}/server
+  FILES_MATCHING PATTERN "*.exe" PATTERN "*.dll" PATTERN "CMakeFiles" EXCLUDE)
+install(CODE "
+  if(NOT EXISTS \"${QARN_MINGW_BUILD_DIR}/server/qarn_svr.exe\")
+    message(FATAL_ERROR \"No MinGW server in ${QARN_MINGW_BUILD_DIR}/server: build the win32-i686 preset first\")
+  endif()")
+
+install(EXPORT qarnplusTargets NAMESPACE qarnplus:: DESTINATION ${QARN_PACKAGE_DIR})
+set(QARN_MSVC_IMPORT_LIB_NAMES vcruntime140 ucrtbase ${QARN_MSVC_SYSTEM_DLLS})
+configure_package_config_file(cmake/qarnplusMsvcConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/qarnplusConfig.cmake
+  INSTALL_DESTINATION ${QARN_PACKAGE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/qarnplusConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qarnplusConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/qarnplusConfigVersion.cmake
+  DESTINATION ${QARN_PACKAGE_DIR})
