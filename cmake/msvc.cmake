@@ -15,7 +15,7 @@ set(qarn_import_libs "")
 function(qarn_msvc_import_lib dll)
   set(out ${QARN_MSVC_LIB_DIR}/${dll}.lib)
   set(exclude_def "")
-  if(ARGC GREATER 1 AND NOT ARGV1 STREQUAL "-")
+  if(ARGC GREATER 1)
     set(exclude_def ${ARGV1})
   endif()
   add_custom_command(OUTPUT ${out} ${QARN_MSVC_LIB_DIR}/${dll}.def
@@ -25,9 +25,7 @@ function(qarn_msvc_import_lib dll)
     COMMENT "Import library ${dll}.lib" VERBATIM)
   set(qarn_import_libs ${qarn_import_libs} ${out} PARENT_SCOPE)
 endfunction()
-# The module's own __CxxFrameHandler3 (msvc/runtime/catch_stack_fix.c) calls
-# the runtime's under another name.
-qarn_msvc_import_lib(vcruntime140 - __CxxFrameHandler3)
+qarn_msvc_import_lib(vcruntime140)
 # vcruntime140's entries (frame handlers, throw, translator) must not be
 # taken from ucrtbase, which exports them too.
 qarn_msvc_import_lib(ucrtbase ${QARN_MSVC_LIB_DIR}/vcruntime140.def)
@@ -46,7 +44,6 @@ add_library(qarn_msvc_runtime STATIC
   ${QARN_MSVC_DIR}/runtime/thread_safe_statics.c
   ${QARN_MSVC_DIR}/runtime/load_config.c
   ${QARN_MSVC_DIR}/runtime/cxx_runtime.cpp
-  ${QARN_MSVC_DIR}/runtime/catch_stack_fix.c
   ${QARN_MSVC_DIR}/runtime/libcxx_support.cpp)
 target_compile_options(qarn_msvc_runtime PRIVATE -Wall)
 

@@ -5,14 +5,12 @@
 # ones that lld-link accepts with /safeseh. The C names, with their stdcall
 # decoration, come from Wine's GNU import library; the C++ names from the
 # DLL's export table.
-#   make_import_lib.sh LLVM_BIN WINE_LIB_DIR DLL OUT.lib [EXCLUDE.def|-] [RENAMED...]
+#   make_import_lib.sh LLVM_BIN WINE_LIB_DIR DLL OUT.lib [EXCLUDE.def]
 # Names listed in EXCLUDE.def are left out: the C++ runtime entries that
 # ucrtbase also exports must come from vcruntime140, whose per-thread state
-# holds the translator. Each RENAMED name is imported as NAME_runtime
-# instead, for a module that defines NAME itself and calls the runtime's.
+# holds the translator.
 set -euo pipefail
-llvm=$1 wine=$2 dll=$3 out=$4 exclude=${5:--}
-renamed=("${@:6}")
+llvm=$1 wine=$2 dll=$3 out=$4 exclude=${5:-}
 def=${out%.lib}.def
 {
   echo "LIBRARY $dll.dll"
@@ -27,12 +25,8 @@ def=${out%.lib}.def
   "$llvm/llvm-readobj" --coff-exports "$wine/$dll.dll" | sed -n 's/^ *Name: \(?.*\)$/\1/p' |
     awk '{ print "  " $0 (match($0, /@@[0-9]/) ? " DATA" : "") }' | sort
 } >"$def.all"
-for name in "${renamed[@]}"; do
-  sed -i "s/^  $name\$/  ${name}_runtime == $name/" "$def.all"
-  grep -q "^  ${name}_runtime == " "$def.all" || { echo "make_import_lib: $dll does not export $name" >&2; exit 1; }
-done
-if [ "$exclude" != - ]; then
-  awk 'NR == FNR { if ($0 ~ /^  /) { skip[$1] = 1; if ($2 == "==") skip[$3] = 1 }; next } !($0 ~ /^  /) || !($1 in skip)' "$exclude" "$def.all" >"$def"
+if [ -n "$exclude" ]; then
+  awk 'NR == FNR { if ($0 ~ /^  /) skip[$1] = 1; next } !($0 ~ /^  /) || !($1 in skip)' "$exclude" "$def.all" >"$def"
   rm "$def.all"
 else
   mv "$def.all" "$def"

@@ -6,6 +6,7 @@
 // Prints one line per check and a dump of every written-back record, which
 // scripts/msvc-tests.sh also compares with the same program built with
 // MinGW against the MinGW DLL. Exits 1 when a check fails.
+#include <malloc.h>
 #include <qarnplus.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -154,6 +155,37 @@ void FilterProxies(void* session) {
   Check(strstr(Invoke(session, "filters"), "val=\"0\" name=\"count\"") != nullptr, "the filter is released");
 }
 
+// ---- Resuming after a catch ------------------------------------------------
+
+__declspec(noinline) void ThrowNumber(int n) { throw n; }
+
+// A catch block with a catch nested in it, in a frame whose stack pointer is
+// only known at run time: the runtime must resume the frame on its own stack
+// after each catch block, whatever the catch block stored in the frame.
+__declspec(noinline) int CatchTwice(int n) {
+  volatile char* room = static_cast<volatile char*>(_alloca(16 + n * 64));
+  room[0] = static_cast<char>(n);
+  int caught = 0;
+  try {
+    ThrowNumber(n);
+  } catch (int outer) {
+    try {
+      ThrowNumber(outer + 1);
+    } catch (int inner) {
+      caught += inner;
+    }
+    caught += outer;
+  }
+  return caught + room[0];
+}
+
+void CatchesResume() {
+  int sum = 0;
+  for (int n = 0; n < 4; ++n) sum += CatchTwice(n);
+  // n + (n + 1) + n for n = 0..3
+  Check(sum == 22, "frames resume on their own stack after nested catch blocks");
+}
+
 // ---- Faults -------------------------------------------------------------------
 
 volatile int* const kUnmapped = reinterpret_cast<int*>(0x10);
@@ -283,6 +315,7 @@ int main(int argc, char** argv) {
   f_QARNSVR_FreeLibrary(session);
 
   SharedBlocks();
+  CatchesResume();
   ThrownFromTheDll();
   TranslateFaults("main thread");
   HANDLE thread = CreateThread(nullptr, 0, &SecondThread, nullptr, 0, nullptr);
