@@ -7,6 +7,8 @@
 #   scripts/setup.sh --wine     also 32-bit Wine and, under the emulator, the
 #                               library it needs there
 #   scripts/setup.sh --fuzz     also clang's i386 fuzzer and sanitizer runtime
+#   scripts/setup.sh --msvc     also clang 19, lld, libc++ headers and Wine's
+#                               headers and DLLs for the Microsoft-ABI DLL
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source-path=SCRIPTDIR source=wine32/emulation.sh
@@ -14,12 +16,14 @@ source "$root/scripts/wine32/emulation.sh"
 
 want_wine=0
 want_fuzz=0
+want_msvc=0
 for arg in "$@"; do
   case "$arg" in
     --wine) want_wine=1 ;;
     --fuzz) want_fuzz=1 ;;
-    --all) want_wine=1; want_fuzz=1 ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    --msvc) want_msvc=1 ;;
+    --all) want_wine=1; want_fuzz=1; want_msvc=1 ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
     *) echo "setup.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -36,6 +40,7 @@ packages=(
 # wine64 brings the 64-bit wineserver, which serves 32-bit programs natively.
 [ "$want_wine" = 1 ] && packages+=(wine32:i386 wine64)
 [ "$want_fuzz" = 1 ] && packages+=(clang-14 libclang-rt-14-dev)
+[ "$want_msvc" = 1 ] && packages+=(clang-19 lld-19 llvm-19 libc++-19-dev libwine-dev:i386)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   sudo_if dpkg --add-architecture i386
