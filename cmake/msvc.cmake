@@ -71,21 +71,25 @@ endfunction()
 set(QARN_MSVC_CXX_OPTIONS -fexceptions -fcxx-exceptions -fasync-exceptions)
 
 # ---- The DLL ---------------------------------------------------------------
-add_library(qarnplus SHARED)
-add_library(qarnplus::qarnplus ALIAS qarnplus)
-# The same source folders as the MinGW DLL; errors/ also makes the string table.
+# The library's code, from the same source folders as the MinGW DLL
+# (errors/ also makes the string table), as objects of this ABI.
+add_library(qarn_internal OBJECT)
+target_include_directories(qarn_internal PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+target_compile_definitions(qarn_internal PUBLIC QARNPLUS_BUILDING)
+target_compile_options(qarn_internal PRIVATE -Wall -Wextra $<$<COMPILE_LANGUAGE:CXX>:${QARN_MSVC_CXX_OPTIONS}>)
 foreach(dir connection transport driver filters errors)
   add_subdirectory(${dir})
 endforeach()
 # The OS layer is the MinGW build's, except the fault translator.
 file(GLOB platform_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/win32/*.cpp)
 list(REMOVE_ITEM platform_sources ${PROJECT_SOURCE_DIR}/platform/win32/fault_win32.cpp)
-target_sources(qarnplus PRIVATE ${platform_sources} ${PROJECT_SOURCE_DIR}/platform/win32-msvc/fault_msvc.cpp)
+target_sources(qarn_internal PRIVATE ${platform_sources} ${PROJECT_SOURCE_DIR}/platform/win32-msvc/fault_msvc.cpp)
+
+add_library(qarnplus SHARED)
+add_library(qarnplus::qarnplus ALIAS qarnplus)
+target_link_libraries(qarnplus PRIVATE qarn_internal)
 target_include_directories(qarnplus
-  PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
-  PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(qarnplus PRIVATE QARNPLUS_BUILDING)
-target_compile_options(qarnplus PRIVATE -Wall -Wextra)
+  PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 # Applications need the same options to catch translated faults.
 target_compile_options(qarnplus PUBLIC $<$<COMPILE_LANGUAGE:CXX>:${QARN_MSVC_CXX_OPTIONS}>)
 set_target_properties(qarnplus PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
