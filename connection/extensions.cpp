@@ -2,8 +2,8 @@
 #include "qarnplus/extensions.h"
 
 #include <stdio.h>
-
-#include <string>
+#include <stdlib.h>
+#include <string.h>
 
 #include "connection/extensions.h"
 #include "connection/launch.h"
@@ -31,16 +31,27 @@ extern "C" QARNPLUS_API DWORD f_QARNSVR_GetLastError(void) { return qarn::t_last
 extern "C" QARNPLUS_API int f_QARNSVR_FormatServerPath(const char* pszServerDir, const char* pszSuffix,
                                                        char* pszOut, DWORD nSize) {
   // The pieces a start takes: the folder without one trailing separator, and
-  // the suffix's digits.
-  std::string dir = pszServerDir != nullptr ? pszServerDir : "";
-  if (!dir.empty() && dir.back() == qarn::os::kPathSeparator) dir.pop_back();
-  std::string digits;
-  for (const char* c = pszSuffix != nullptr ? pszSuffix : ""; *c != '\0'; ++c) {
-    if (*c >= '0' && *c <= '9' && digits.size() < qarn::kMaxSuffixDigits) digits += *c;
+  // the suffix's digits. (Plain buffers: the library keeps away from the
+  // parts of the C++ library that need its compiled code.)
+  const char* dir = pszServerDir != nullptr ? pszServerDir : "";
+  size_t dir_length = strlen(dir);
+  if (dir_length > 0 && dir[dir_length - 1] == qarn::os::kPathSeparator) --dir_length;
+  char digits[qarn::kMaxSuffixDigits + 1];
+  size_t count = 0;
+  for (const char* c = pszSuffix != nullptr ? pszSuffix : ""; *c != '\0' && count < qarn::kMaxSuffixDigits;
+       ++c) {
+    if (*c >= '0' && *c <= '9') digits[count++] = *c;
   }
+  digits[count] = '\0';
+  char* folder = static_cast<char*>(malloc(dir_length + 1));
+  if (folder == nullptr) return -1;
+  memcpy(folder, dir, dir_length);
+  folder[dir_length] = '\0';
   const bool room = pszOut != nullptr && nSize > 0;
-  return qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, dir.c_str(),
-                                          digits.c_str());
+  const int length =
+      qarn::os::FormatServerExecutable(room ? pszOut : nullptr, room ? nSize : 0, folder, digits);
+  free(folder);
+  return length;
 }
 
 extern "C" QARNPLUS_API DWORD f_QARNPLUS_CheckTraceFile(const char* pszPath) {
