@@ -13,6 +13,7 @@
 #include "qarnplus/driver.h"
 #include "qarnplus/legpack.h"
 #include "qarnplus/server.h"
+#include "tests/doc_peer_client.h"
 #include "tests/hardening_support.h"
 
 namespace {
@@ -61,11 +62,8 @@ int Round(void* session, int id, int round) {
   {
     c_QARNPlus_Legpack error_package(reinterpret_cast<SedApiPara*>(&error), 8);
     c_QARNPlus_Legpack version_package(reinterpret_cast<SedApiPara*>(&version), 1);
-    const auto name = [](const void* p) {
-      return std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p)));
-    };
-    check(Invoked(session, "call " + name(&error) + " 8", "\"true\""));
-    check(Invoked(session, "call " + name(&version) + " 1", "\"true\""));
+    check(Invoked(session, "call " + transport_test::NameOf(&error) + " 8", "\"true\""));
+    check(Invoked(session, "call " + transport_test::NameOf(&version) + " 1", "\"true\""));
   }
   check(std::string(message) == "QARN error " + std::to_string(id));
   check(version.abVersion[0] != 0);

@@ -122,105 +122,75 @@ int WaitStatus(pid_t pid, std::chrono::seconds limit) {
   return status;
 }
 
-// The output for good input, exactly: the cases and what each prints are in
-// qarn_expected.txt. Pointer values and the build folder change from run to
-// run and are masked first.
-TEST_F(QarnCli, CommandsPrintExactlyTheExpectedOutput) {
+struct Case {
+  std::string arguments;
+  int exit_code;
+  std::string expected;  // stdout, or for a failure a regex over stderr
+};
+
+// The cases of qarn_expected.txt: a "$ qarn ARGUMENTS" line (exit 0) or a
+// "$?N qarn ARGUMENTS" line (exit N), then the lines that belong to it.
+std::vector<Case> ExpectedCases() {
   std::ifstream file(QARN_EXPECTED_OUTPUT);
-  std::vector<std::pair<std::string, std::string>> cases;  // arguments, stdout
+  const std::regex start(R"(\$(\?([12]))? qarn (.*))");
+  std::vector<Case> cases;
+  std::smatch m;
   for (std::string line; std::getline(file, line);) {
-    if (line.rfind("$ qarn ", 0) == 0) {
-      cases.emplace_back(line.substr(7), "");
+    if (std::regex_match(line, m, start)) {
+      cases.push_back({m[3], m[2].matched ? std::stoi(m[2]) : 0, ""});
     } else if (!cases.empty()) {
-      cases.back().second += line + "\n";
+      cases.back().expected += (cases.back().exit_code == 0 ? line + "\n" : line);
     }
   }
-  ASSERT_GE(cases.size(), 18u);
+  return cases;
+}
+
+// The output for good input, exactly. Pointer values and the build folder
+// change from run to run and are masked first.
+TEST_F(QarnCli, CommandsPrintExactlyTheExpectedOutput) {
   const std::regex address("0x[0-9a-f]{6,}|-?[0-9]{8,}");
   const std::string tools = QARN_TOOLS_DIR;
-  for (const auto& [arguments, expected] : cases) {
-    const QarnRun run = Qarn(arguments);
-    EXPECT_EQ(run.exit_code, 0) << arguments << ": " << run.err;
+  size_t good = 0;
+  for (const Case& c : ExpectedCases()) {
+    if (c.exit_code != 0) continue;
+    ++good;
+    const QarnRun run = Qarn(c.arguments);
+    EXPECT_EQ(run.exit_code, 0) << c.arguments << ": " << run.err;
     std::string out = std::regex_replace(run.out, address, "<address>");
     for (size_t at; (at = out.find(tools)) != std::string::npos;) out.replace(at, tools.size(), "<tools>");
-    EXPECT_EQ(out, expected) << "qarn " << arguments;
+    EXPECT_EQ(out, c.expected) << "qarn " << c.arguments;
   }
+  EXPECT_GE(good, 18u);
 }
 
 // Every bad input gets exit 2 (the arguments) or 1 (the server said no) and
-// stderr lines that name the problem; nothing crashes.
+// one stderr line that names the problem; nothing crashes. Most cases are in
+// qarn_expected.txt; here those that need a folder or a long argument.
 TEST_F(QarnCli, BadInputIsNamedAndExits2Or1) {
   ServerFolder slow;  // a "server" that never signals that it is ready
   std::ofstream(slow.path() + "/qarn_svr") << "#!/bin/sh\nsleep 3.5\n";
   std::filesystem::permissions(slow.path() + "/qarn_svr", std::filesystem::perms::owner_all);
   std::ofstream(slow.path() + "/qarn_svr7") << "#!/bin/sh\n";  // not executable
-  const struct {
-    std::string arguments;
-    int exit_code;
-    const char* err;  // a regex over all of stderr
-  } kCases[] = {
-      {"frobnicate", 2, "unknown command"},
-      {"--frobnicate demo", 2, "unknown option --frobnicate"},
-      {"--server-dir", 2, "--server-dir needs a value"},
-      {"--server-dir version", 2, "^qarn: no command: --server-dir took \"version\" as its value"},
-      {"--suffix=1 --server-dir /tmp", 2, "^qarn: no command after the options"},
+  std::vector<Case> cases = {
       {"--server-dir /tmp/" + std::string(300, 'a') + " version", 2,
        "too long: .* 314 characters, at most 259"},
-      {"--suffix abc version", 2, "--suffix takes up to 31 digits.*\"abc\""},
-      {"--suffix -1 version", 2, "--suffix takes up to 31 digits.*\"-1\""},
-      {"--server-dir=/nonexistent --suffix 19 version", 1, "no server at /nonexistent/qarn_svr19: not found"},
-      {"--server-dir /nonexistent call 1", 1, "no server at /nonexistent/qarn_svr: not found"},
-      {"--server-dir /nonexistent demo", 1, "no server at /nonexistent/qarn_svr: not found"},
       {"--server-dir '" + slow.path() + "' --suffix 7 version", 1,
        "^qarn: the server .*/qarn_svr7 is not executable\n$"},
-      {"--option 99999999999999999999999 version", 2,
-       "--option must be a number from -2147483648 to 2147483647"},
-      {"--trace /nonexistent/trace version", 2, "cannot write to \"/nonexistent/trace\""},
       {"--trace /dev/zero version", 2, "cannot write to \"/dev/zero\": not a regular file of this user"},
-      {"version --suffix 1", 2, "goes before the command: qarn --suffix 1 version"},
-      {"version extra", 2, "expected no arguments"},
-      {"help nothing", 2, "no command \"nothing\""},
-      {"error twelve", 2, "CODE must be a number from"},
-      {"filter 0", 2, "FACTORY must be a number from 1 to 4294967295, not \"0\""},
-      {"filter -1", 2, "FACTORY must be a number from 1 to 4294967295, not \"-1\""},
-      {"invoke callback passwd 12345 x.pdf", 2,
-       "takes this client's function \"password\" \\(not \"12345\"\\)"},
-      {"invoke ' callback photo 123 1 2 3 4 5 6 x'", 2, "function \"absent-photo\" \\(not \"123\""},
-      {"invoke callback", 2, "one of: \"passwd password\""},
-      {"invoke frob", 1, "refused the request: unknown request; try: help, driver error 2"},
-      {"invoke fail 5", 1, "refused the request: .*, driver error 5"},
       {"invoke echo " + std::string(2000, 'e'), 1, "cut its reply to fit one 1024-byte message"},
       {"invoke echo " + std::string(70000, 'e'), 1, "refused the request: the request is too long"},
-      {"call", 2, "expected API-CODE"},
-      {"call 9", 2, "no record type has API code \"9\""},
-      {"call 8 text", 2, "is not a setting"},
-      {"call 8 @3=x", 2, "\"@3=x\""},
-      {"call 8 len@2=x", 2, "\"len@2=x\""},
-      {"call 8 len@2=-1", 2, "byte count must be a number from 0 to 1048576, not \"-1\""},
-      {"call 8 len@10=4", 2, "len@10"},
-      {"call 388 len@6=4 @6=abcde", 2, "\"@6=abcde\": the text does not fit the 4-byte buffer"},
-      {"call 8 hex@1=0000", 2, "\"hex@1=0000\": byte 2 is a pointer or length field"},
-      {"call 1 hex@4=0a0b0c0d", 2, "runs past the end"},
-      {"call 1 hex@0=abc", 2, "\"hex@0=abc\": HEX must be pairs of hex digits"},
-      {"call 8 u16@0=70000", 2, "fits 2 byte"},
-      {"call 8 null@2=1", 2, "takes no value"},
-      {"call 401 len@16=5", 2, "len@16"},
-      {"call 222 --nodes 65", 2, "--nodes must be a number from 0 to 64, not \"65\""},
-      {"call 222 --nodes=", 2, "--nodes must be a number from 0 to 64, not \"\""},
-      {"call 8 --frob", 2, "unknown option --frob"},
-      {"bench --rounds 0", 2, "--rounds must be a number from 1 to 1000000"},
-      {"bench --rounds=0", 2, "--rounds must be a number from 1 to 1000000"},
-      {"bench --laps 3", 2, "unknown argument"},
-      {"clean --after x", 2, "--after must be a number from 1 to 2147483647, not \"x\""},
-      {"clean --after", 2, "unknown argument \"--after\""},
       {"--server-dir '" + slow.path() + "' version", 1,
        "^qarn: the server .*/qarn_svr did not start: it ended before it was ready\n$"},
   };
-  for (const auto& c : kCases) {
+  for (const Case& c : ExpectedCases()) {
+    if (c.exit_code != 0) cases.push_back(c);
+  }
+  EXPECT_GE(cases.size(), 50u);
+  for (const Case& c : cases) {
     const std::string shown = c.arguments.substr(0, 60);
     const QarnRun run = Qarn(c.arguments);
     EXPECT_EQ(run.exit_code, c.exit_code) << shown << ": " << run.err;
-    EXPECT_TRUE(std::regex_search(run.err, std::regex(c.err))) << shown << ": " << run.err;
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(c.expected))) << shown << ": " << run.err;
     EXPECT_EQ(1u, run.ErrLines()) << shown << ": " << run.err;
     if (c.exit_code == 2) EXPECT_TRUE(run.out.empty()) << shown << ": " << run.out;
   }

@@ -29,10 +29,36 @@ using qarn::test::ReplyValue;
 
 int ServerPid(void* session) { return std::stoi(ReplyValue(ReplyTo(session, "status"), "pid")); }
 
+// Every call with a handle that is no session fails as documented, sends
+// nothing to anybody and leaves the caller's memory alone.
+void ExpectRefused(void* h) {
+  int untouched = 0;
+  const char* reply = "untouched";
+  LARGE_INTEGER times[4] = {{{7, 7}}, {{7, 7}}, {{7, 7}}, {{7, 7}}};
+  f_QARNDRV_Init(h);
+  f_QARNDRV_Clean(h);
+  f_QARNDRV_Invoke(h, "status", &reply, times);
+  EXPECT_EQ(nullptr, reply);
+  EXPECT_EQ(os::kErrorInvalidHandle, f_QARNSVR_GetLastError());
+  EXPECT_EQ(7u, times[3].u.LowPart);
+  EXPECT_EQ(QARNDRV_ERR_NONE, f_QARNDRV_GetLastError(h));
+  EXPECT_EQ(nullptr, f_QARNDRV_FormatMessage(h, QARNDRV_ERR_NONE));
+  EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(h, static_cast<DXML_TAG>(1)));
+  EXPECT_EQ(DXML_TAG_INVALID, f_QARNDRV_GetTagIDByName(h, "seal"));
+  f_QARNDRV_Free(h, &untouched);
+  EXPECT_EQ(0, untouched);
+  EXPECT_EQ(-1, f_QARNSVR_GetVersion(h));
+  c_QARNPlus_FilterEntry entry(h, reinterpret_cast<c_QARNPlus_FilterEntry::PfnCreate>(0x1000));
+  EXPECT_EQ(nullptr, entry.Create());
+  f_QARNSVR_FreeLibrary(h);
+}
+
 // A freed handle never reaches a later session, however often the allocator
-// hands the same memory out again: every call with it fails as for an
-// unknown handle, and sends nothing to anybody.
+// hands the same memory out again: it is refused as NULL or a stray pointer is.
 TEST(StaleHandle, NeverReachesALaterSession) {
+  int stray = 0;
+  ExpectRefused(nullptr);
+  ExpectRefused(&stray);
   void* freed = f_QARNSVR_LoadLibrary(0, QARN_SERVER_DIR, "");
   ASSERT_NE(nullptr, freed);
   f_QARNSVR_FreeLibrary(freed);
@@ -42,16 +68,7 @@ TEST(StaleHandle, NeverReachesALaterSession) {
     ASSERT_NE(nullptr, live);
     EXPECT_TRUE(handed_out.insert(live).second) << "a handle came back";
     f_QARNDRV_Init(live);
-    f_QARNDRV_Clean(freed);  // would reach `live`'s server, whose driver it would reset
-    const char* reply = "untouched";
-    f_QARNDRV_Invoke(freed, "status", &reply, nullptr);
-    EXPECT_EQ(nullptr, reply);
-    EXPECT_EQ(os::kErrorInvalidHandle, f_QARNSVR_GetLastError());
-    EXPECT_EQ(-1, f_QARNSVR_GetVersion(freed));
-    EXPECT_EQ(nullptr, f_QARNDRV_GetTagNameByID(freed, static_cast<DXML_TAG>(1)));
-    c_QARNPlus_FilterEntry entry(freed, reinterpret_cast<c_QARNPlus_FilterEntry::PfnCreate>(0x1000));
-    EXPECT_EQ(nullptr, entry.Create());
-    f_QARNSVR_FreeLibrary(freed);  // does not end `live`
+    ExpectRefused(freed);  // its Clean would reset `live`'s driver, its FreeLibrary end `live`
     EXPECT_GT(f_QARNSVR_GetVersion(live), 0);
     EXPECT_EQ("initialised", ReplyValue(ReplyTo(live, "status"), "driver"));
     f_QARNSVR_FreeLibrary(live);
@@ -135,10 +152,30 @@ TEST(LaunchLimits, ValuesThatDoNotFitFailTheStart) {
   }
   EXPECT_FALSE(std::filesystem::exists(folder.path() + "/server.pid")) << "a server was started";
 
-  // Exactly 31 digits and a command line of exactly 647 characters still fit.
+  // What fits: the folder loses one trailing separator, the suffix's digits
+  // (31 at most) name the program, and the command line quotes every value.
+  const struct {
+    std::string dir, suffix, server_dir, executable;
+  } fits[] = {
+      {"/srv/qarn/", "1.4", "/srv/qarn", "/srv/qarn/qarn_svr14"},
+      {"/srv/qarn//", "beta", "/srv/qarn/", "/srv/qarn//qarn_svr"},
+      {"/s", "v2-rc3", "/s", "/s/qarn_svr23"},
+      {"/s", std::string(31, '3'), "/s", "/s/qarn_svr" + std::string(31, '3')},
+  };
   qarn::LaunchValues values;
-  ASSERT_EQ(0u, qarn::BuildLaunchValues(0, "/s", std::string(31, '3').c_str(), &values));
-  EXPECT_EQ("/s/qarn_svr" + std::string(31, '3'), values.executable);
+  for (const auto& c : fits) {
+    ASSERT_EQ(0u, qarn::BuildLaunchValues(-7, c.dir.c_str(), c.suffix.c_str(), &values)) << c.suffix;
+    EXPECT_EQ(c.server_dir, values.server_dir) << c.dir;
+    EXPECT_EQ(c.executable, values.executable) << c.suffix;
+    EXPECT_EQ(std::filesystem::canonical(QARN_TEST_BIN_DIR).string(), values.app_dir);
+    ASSERT_NE('\0', values.event_name[0]);
+    EXPECT_EQ(std::string(values.event_name).find_first_not_of("0123456789"), std::string::npos);
+    EXPECT_EQ("\"" + c.executable + "\" -l -7 \"" + c.server_dir + "\" \"" + c.suffix + "\" \"" +
+                  values.app_dir + "\" " + values.event_name,
+              values.command_line)
+        << c.suffix;
+  }
+  // A command line of exactly 647 characters still fits.
   ASSERT_EQ(0u, qarn::BuildLaunchValues(0, "/s", "", &values));
   const size_t room = qarn::kCommandLineRoom - 1 - strlen(values.command_line);
   ASSERT_EQ(0u, qarn::BuildLaunchValues(0, "/s", std::string(room, 'x').c_str(), &values));

@@ -18,13 +18,16 @@
 #include <vector>
 
 #include "qarnplus.h"
+#include "tests/doc_peer_client.h"
 #include "tests/exact_replies.h"
 #include "tests/hardening_support.h"
+#include "tests/peer_session.h"
 
 namespace {
 
 using qarn::test::Element;
 using qarn::test::Hex;
+using qarn::test::ReplyTo;
 using qarn::test::SuccessReply;
 
 constexpr int kThreads = 4;
@@ -59,16 +62,6 @@ bool ChildSignalIsDefault() {
   struct sigaction action;
   if (sigaction(SIGCHLD, nullptr, &action) != 0) return false;
   return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_DFL;
-}
-
-std::string ReplyTo(void* session, const std::string& request) {
-  const char* reply = nullptr;
-  f_QARNDRV_Invoke(session, request.c_str(), &reply, nullptr);
-  return reply != nullptr ? reply : "(no reply)";
-}
-
-std::string BlockName(const void* p) {
-  return std::to_string(static_cast<int32_t>(reinterpret_cast<uintptr_t>(p)));
 }
 
 // What the password callback saw, kept per thread: it must run on the thread
@@ -116,7 +109,7 @@ void DocumentCall(void* session, uint16_t lead, const std::string& mark, size_t 
   const SAPGetErrMes1 before = record;
   {
     c_QARNPlus_Legpack package(reinterpret_cast<SedApiPara*>(&record), qarn::test::kErrorMessageCode);
-    EXPECT_EQ(ReplyTo(session, "call " + BlockName(&record) + " 8"),
+    EXPECT_EQ(ReplyTo(session, "call " + transport_test::NameOf(&record) + " 8"),
               SuccessReply(Element("stringVal", "blocks", "3")));
   }
   EXPECT_EQ(memcmp(&record, &before, sizeof record), 0) << "record bytes came back";
