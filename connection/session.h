@@ -75,7 +75,6 @@ namespace qarn {
 void* AddSession(c_QARNPlus_Session* session);
 // The session behind `h`, or NULL when `h` is not in the table.
 c_QARNPlus_Session* FindSession(void* h);
-bool IsSession(void* h);
 // Takes `h` out of the table: its session, or NULL when it was not there,
 // so that only one caller ends a session.
 c_QARNPlus_Session* RemoveSession(void* h);

@@ -53,8 +53,6 @@ c_QARNPlus_Session* FindSession(void* h) {
   return found != g_sessions.end() ? found->second : nullptr;
 }
 
-bool IsSession(void* h) { return FindSession(h) != nullptr; }
-
 void* AddSession(c_QARNPlus_Session* session) {
   if (session == nullptr) return nullptr;
   const WriteGuard guard;

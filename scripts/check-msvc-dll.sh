@@ -57,17 +57,9 @@ grep -q 'IMAGE_DLL_CHARACTERISTICS_NO_SEH' <<<"$("$llvm/llvm-readobj" --file-hea
 echo "check-msvc-dll: SafeSEH table with ${count:-0} handlers"
 
 # ---- String table --------------------------------------------------------------
-resources=$(i686-w64-mingw32-windres -J coff -O rc -i "$dll")
-table=$(awk '/^LANGUAGE/ { language = $0 } /^STRINGTABLE/ { inside = 1; next } /^END/ { inside = 0 }
-  inside && /^ *[0-9]+, "/ { print language "|" $0 }' <<<"$resources" |
-  sed -E 's/^LANGUAGE ([0-9]+), ([0-9]+)\| *([0-9]+), "(.*)"$/\1,\2|\3|\4/')
-wanted=$(printf '#define QARN_FAULT_TEXT(id, code, text) FAULT_TEXT id|text\n#include "errors/fault_texts.inc"\n' |
-  cpp -P -I. - | sed -n 's/^FAULT_TEXT \([0-9]*\)|"\(.*\)"$/\1|\2/p')
-for id in $(seq 2000 2020); do
-  text=$(grep "^$id|" <<<"$wanted" | cut -d'|' -f2-)
-  [ "$(grep "|$id|" <<<"$table" || true)" = "9,1|$id|$text" ] || fail "string $id missing or different"
-done
-[ "$(grep -c . <<<"$table")" -eq 21 ] || fail "the string table holds $(grep -c . <<<"$table") strings, not 21"
+# shellcheck source-path=SCRIPTDIR source=fault-text-table.sh
+source scripts/fault-text-table.sh
+qarn_check_fault_texts "$dll"
 
 if [ "$failures" -ne 0 ]; then
   echo "check-msvc-dll: FAILED ($failures problems)" >&2
